@@ -1,0 +1,36 @@
+#pragma once
+// The one object that owns the program's single process-wide things: the report log, the port
+// directory, the link with its channels and the serial port. Created once by main() (or by a
+// test, which may build several side by side) and passed by reference.
+#include "app/report_log.h"
+#include "i18n/language.h"
+#include "link/link.h"
+#include "platform/port_directory.h"
+#include "platform/ui_port.h"
+
+namespace kalvo {
+
+class AppContext {
+public:
+    AppContext(UiPort& frontEnd, PortDirectory ports, InterfaceLanguage initialLanguage = InterfaceLanguage::English)
+        : ui(frontEnd), language(initialLanguage), directory(std::move(ports)) {
+        port.SetLogCallback([this](const std::string& line) { log.LogLine(line); });
+    }
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    std::string Pick(std::string_view russian, std::string_view english) const {
+        return PickText(language, russian, english);
+    }
+
+    UiPort& ui;
+    InterfaceLanguage language;
+    ReportLog log;
+    PortDirectory directory;
+    // The link is declared before the port so that the port, which feeds it from its reader
+    // thread, is closed and destroyed first.
+    Link link{port, ui};
+    LinkPort port{directory, link};
+};
+
+}  // namespace kalvo

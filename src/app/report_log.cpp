@@ -1,0 +1,41 @@
+#include "app/report_log.h"
+
+#include <cstdio>
+
+namespace kalvo {
+
+void ReportLog::Append(std::string line) {
+    lines_.push_back(std::move(line));
+    if (observer_) observer_(lines_.back());
+}
+
+void ReportLog::LogLine(std::string_view text) {
+    if (lines_.size() == kLogSoftLimit) Append(std::string(kLogFullMarker));
+    if (text == lastLogged_) return;
+    lastLogged_ = text;
+    Append(std::string(text));
+}
+
+void ReportLog::LogError(std::string_view text) {
+    LogLine("# ERROR: \"" + std::string(text) + "\"");
+}
+
+void ReportLog::LogErrorCode(std::string_view text, int code) {
+    LogLine("ERROR=[" + std::to_string(code) + "]-\"" + std::string(text) + "\"");
+}
+
+void ReportLog::Clear() { lines_.clear(); }
+
+bool ReportLog::WriteFile(const std::string& path) const {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    bool ok = true;
+    for (const std::string& line : lines_) {
+        ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size();
+        ok = ok && std::fputc('\n', file) != EOF;
+    }
+    ok = (std::fclose(file) == 0) && ok;
+    return ok;
+}
+
+}  // namespace kalvo

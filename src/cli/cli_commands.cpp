@@ -1,0 +1,128 @@
+#include "cli/cli_commands.h"
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace kalvo {
+
+namespace {
+
+std::optional<int> ParseInt(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::string CliUsage() {
+    return "usage: kalvo-cli <command> [options]\n"
+           "commands:\n"
+           "  ports                        list the serial ports by COM number\n"
+           "  ping --port N [--count K]    run the connection test K times on COM N\n"
+           "options for every command:\n"
+           "  --log FILE                   write the report log to FILE at exit\n"
+           "  --lang en|ru                 language of messages (default en)\n"
+           "  --yes                        answer Yes to every question\n";
+}
+
+std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, std::ostream& err) {
+    CliOptions options;
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        err << CliUsage();
+        return std::nullopt;
+    }
+    options.command = args[0];
+    if (options.command != "ports" && options.command != "ping") {
+        err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
+        return std::nullopt;
+    }
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (i + 1 >= args.size()) {
+                err << "kalvo-cli: " << arg << " needs a value\n";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (arg == "--yes") {
+            options.yes = true;
+        } else if (arg == "--port" || arg == "--count") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            std::optional<int> number = ParseInt(*text);
+            if (!number || *number < (arg == "--port" ? 0 : 1)) {
+                err << "kalvo-cli: bad number for " << arg << ": " << *text << '\n';
+                return std::nullopt;
+            }
+            (arg == "--port" ? options.port : options.count) = *number;
+        } else if (arg == "--log") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            options.logFile = *text;
+        } else if (arg == "--lang") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            std::optional<InterfaceLanguage> language = ParseLanguage(*text);
+            if (!language) {
+                err << "kalvo-cli: --lang takes en or ru\n";
+                return std::nullopt;
+            }
+            options.language = *language;
+        } else {
+            err << "kalvo-cli: unknown option " << arg << '\n' << CliUsage();
+            return std::nullopt;
+        }
+    }
+    if (options.command == "ping" && options.port < 0) {
+        err << "kalvo-cli: ping needs --port N\n";
+        return std::nullopt;
+    }
+    return options;
+}
+
+int RunPorts(AppContext& context, std::ostream& out) {
+    std::vector<PortListEntry> entries(1000);
+    int count = static_cast<int>(entries.size());
+    context.port.EnumeratePorts(entries.data(), count, false);
+    CompactPortList(entries.data(), count);
+    std::string line = "PORT LIST: " + PortListText(entries.data(), count);
+    context.log.LogLine(line);
+    out << line << '\n';
+    for (const PortPath& port : context.directory.List())
+        out << "COM " << port.number << ' ' << port.path << '\n';
+    return kExitOk;
+}
+
+bool OpenDevicePort(AppContext& context, int port, std::ostream& err) {
+    context.port.SetPortNumber(port);
+    if (context.port.Open(kBaudRate)) return true;
+    err << context.Pick("Не удалось открыть порт COM ", "Cannot open port COM ") << port << '\n';
+    return false;
+}
+
+int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
+    if (!OpenDevicePort(context, options.port, err)) return kExitFailure;
+    const auto* pattern = reinterpret_cast<const std::uint8_t*>(kConnectionTestPattern.data());
+    const int length = static_cast<int>(kConnectionTestPattern.size());
+    int answered = 0;
+    for (int i = 1; i <= options.count; ++i) {
+        int result = context.link.ConnectionTest(pattern, length, false);
+        if (result == 1) ++answered;
+        out << context.Pick("Тест связи ", "Connection test ") << i << ": " << result << '\n' << std::flush;
+    }
+    context.port.Close();
+    if (answered != options.count) {
+        err << context.Pick("Прибор ответил на ", "The device answered ") << answered
+            << context.Pick(" из ", " of ") << options.count << context.Pick(" тестов", " tests") << '\n';
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace kalvo

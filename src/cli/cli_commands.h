@@ -1,0 +1,36 @@
+#pragma once
+// kalvo-cli: argument parsing and the commands. Every command takes --log FILE (report log
+// written there at exit) and --lang en|ru; exit status 0 only on success.
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "app/context.h"
+
+namespace kalvo {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CliOptions {
+    std::string command;
+    int port = -1;
+    int count = 1;
+    std::string logFile;
+    InterfaceLanguage language = InterfaceLanguage::English;
+    bool yes = false;
+};
+
+// Parses argv; on a bad command line returns nothing and writes the reason to `err`.
+std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, std::ostream& err);
+std::string CliUsage();
+
+int RunPorts(AppContext& context, std::ostream& out);
+int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
+
+// Opens COM n at the line rate, as every device command does first. False, with a message on
+// `err`, when the port cannot be opened.
+bool OpenDevicePort(AppContext& context, int port, std::ostream& err);
+
+}  // namespace kalvo

@@ -1,0 +1,27 @@
+#include <iostream>
+
+#include "cli/cli_commands.h"
+#include "cli/console_ui_port.h"
+
+int main(int argc, char** argv) {
+    using namespace kalvo;
+    std::optional<CliOptions> options = ParseCliArguments(argc, argv, std::cerr);
+    if (!options) return kExitUsage;
+
+    ConsoleUiPort ui(std::cerr, options->yes);
+    AppContext context(ui, PortDirectory::FromEnvironment(), options->language);
+
+    int status = kExitFailure;
+    if (options->command == "ports") {
+        status = RunPorts(context, std::cout);
+    } else if (options->command == "ping") {
+        status = RunPing(context, *options, std::cout, std::cerr);
+    }
+    context.port.Close();
+    if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {
+        std::cerr << context.Pick("Не удалось записать лог в ", "Cannot write the report log to ")
+                  << options->logFile << '\n';
+        if (status == kExitOk) status = kExitFailure;
+    }
+    return status;
+}

@@ -1,0 +1,183 @@
+#include "link/link.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "platform/tick_clock.h"
+
+namespace kalvo {
+
+namespace {
+// How long Transact waits for the reader's signal before letting the front end pump events.
+constexpr auto kWaitSlice = std::chrono::milliseconds(10);
+constexpr std::size_t kReceiveChunk = 1000;
+}  // namespace
+
+Link::Link(SerialPort& port, UiPort& ui) : port_(port), ui_(ui) {
+    std::lock_guard lock(lock_);
+    registry_.Add(channel1_);
+    registry_.Add(channel2_);
+    registry_.Add(channel3_);
+}
+
+LinkChannel* Link::Channel(int id) {
+    std::lock_guard lock(lock_);
+    return registry_.Find(id);
+}
+
+void Link::SendFrame(LinkChannel* channel, const std::uint8_t* payload, std::size_t length) {
+    if (!channel || !payload || length < 2) return;
+    std::lock_guard lock(lock_);
+    std::uint8_t buffer[4 + FrameCodec::kOutputSize];
+    if (length > FrameCodec::kOutputSize) return;  // could never encode
+    buffer[0] = channel->destination[0];
+    buffer[1] = channel->destination[1];
+    buffer[2] = 0x00;
+    buffer[3] = static_cast<std::uint8_t>(channel->Id() & 0x1F);
+    std::memcpy(buffer + 4, payload, length);
+    if (!codec_.Encode(buffer, 4 + length)) return;
+    const std::uint8_t* out = codec_.Output();
+    std::size_t remaining = codec_.OutputLength();
+    while (remaining > 0) {
+        std::size_t piece = std::min(remaining, kWritePiece);
+        port_.Write(out, piece);
+        out += piece;
+        remaining -= piece;
+    }
+}
+
+bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
+                    std::string_view failureText) {
+    if (!channel || !request || length < 2 || !port_.IsOpen()) return false;
+
+    ClearAnswers(channel);
+    int attempt = 1;
+    std::uint64_t seen;
+    {
+        std::lock_guard signal(arrivalMutex_);
+        seen = arrivals_;
+    }
+    SendFrame(channel, request, length);
+    std::uint64_t start = TickCount();
+
+    for (;;) {
+        bool moreQueued = false;
+        {
+            std::lock_guard lock(lock_);
+            if (channel->answerCount > 0 && channel->currentAnswer) {
+                const std::uint8_t* payload = channel->currentAnswer + 4;
+                if (channel->currentLength >= 6 && (payload[0] & kAnswerFlag) &&
+                    (payload[0] & 0x3F) == (request[0] & 0x3F) &&
+                    (payload[1] & 0x3F) == (request[1] & 0x3F)) {
+                    return true;
+                }
+                channel->queue.Pop();
+                --channel->answerCount;
+                channel->RefreshCurrent();
+                moreQueued = channel->answerCount > 0;
+            }
+        }
+
+        std::uint64_t now = TickCount();
+        if (now - start > kAnswerTimeoutMs) {
+            if (attempt >= kTransactAttempts || !retry) break;
+            SendFrame(channel, request, length);
+            ++attempt;
+            {
+                std::lock_guard lock(lock_);
+                ++channel->repeatCounter;
+            }
+            start = TickCount();
+            now = start;
+        }
+
+        if (!moreQueued) {
+            std::unique_lock signal(arrivalMutex_);
+            auto left = std::chrono::milliseconds(start + kAnswerTimeoutMs + 1 - now);
+            arrived_.wait_for(signal, std::min<std::chrono::milliseconds>(kWaitSlice, left),
+                              [&] { return arrivals_ != seen; });
+            seen = arrivals_;
+        }
+        ui_.Pump();
+    }
+
+    std::string text(failureText == "*" ? kNoAnswerText : failureText);
+    if (!text.empty()) ui_.ShowMessage(MessageKind::Error, text);
+    return false;
+}
+
+const std::uint8_t* Link::AnswerData(LinkChannel* channel) {
+    if (!channel) return nullptr;
+    std::lock_guard lock(lock_);
+    return channel->currentAnswer ? channel->currentAnswer + 6 : nullptr;
+}
+
+int Link::AnswerLength(LinkChannel* channel) {
+    if (!channel) return 0;
+    std::lock_guard lock(lock_);
+    int payloadLength = std::max(channel->currentLength - 4, 0);
+    return std::max(payloadLength - 2, 0);
+}
+
+void Link::ClearAnswers(LinkChannel* channel) {
+    if (!channel) return;
+    std::lock_guard lock(lock_);
+    channel->queue.Clear();
+    channel->answerCount = 0;
+    channel->currentAnswer = nullptr;
+    channel->currentLength = 0;
+}
+
+int Link::ConnectionTest(const std::uint8_t* echo, int length, bool showMessage) {
+    LinkChannel* channel = Channel(1);
+    if (!channel || !echo || length < 1) return -1;
+    if (!port_.IsOpen()) return -2;
+    int echoLength = std::min(length, kMaxEchoLength);
+    std::uint8_t request[2 + kMaxEchoLength] = {0x01, 0x00};
+    std::memcpy(request + 2, echo, static_cast<std::size_t>(echoLength));
+    if (!Transact(channel, request, static_cast<std::size_t>(2 + echoLength), true,
+                  showMessage ? "No answer in connection test" : "")) {
+        return 0;
+    }
+    std::lock_guard lock(lock_);
+    int m = AnswerLength(channel);
+    const std::uint8_t* data = AnswerData(channel);
+    if (m >= 2 && (m == echoLength || m == echoLength + 1) && data &&
+        std::memcmp(data, echo, static_cast<std::size_t>(echoLength)) == 0) {
+        return 1;
+    }
+    return 0;
+}
+
+void Link::Receive(const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (codec_.Decode(bytes[i])) DispatchFrame();
+}
+
+void Link::DispatchFrame() {
+    std::size_t length = codec_.FrameLength();
+    if (length < 6) return;
+    const std::uint8_t* frame = codec_.Frame();
+    {
+        std::lock_guard lock(lock_);
+        LinkChannel* channel = registry_.Find(frame[1] & 0x1F);
+        if (!channel || !channel->queue.Push(frame, length)) return;
+        ++channel->answerCount;
+        channel->RefreshCurrent();
+    }
+    {
+        std::lock_guard signal(arrivalMutex_);
+        ++arrivals_;
+    }
+    arrived_.notify_all();
+}
+
+void LinkPort::OnReceive(std::size_t available) {
+    std::uint8_t buffer[kReceiveChunk];
+    std::size_t count = Read(buffer, std::min(available, kReceiveChunk));
+    link_.Receive(buffer, count);
+}
+
+}  // namespace kalvo

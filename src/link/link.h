@@ -1,0 +1,89 @@
+#pragma once
+// Request/answer transactions over the frame layer, on three logical channels.
+//
+// Threads: the reader thread of the port calls Receive(), which decodes byte by byte and
+// dispatches each complete frame into its channel's queue under the link lock, then signals
+// `arrived_`. The user-interface thread calls SendFrame/Transact; Transact waits on that signal
+// in short slices and lets the front end Pump() between them, so the UI stays alive and no core
+// spins. The link lock is recursive because command code running under it may call back in.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+
+#include "link/frame_codec.h"
+#include "link/link_channel.h"
+#include "platform/serial_port.h"
+#include "platform/ui_port.h"
+
+namespace kalvo {
+
+constexpr int kBaudRate = 230400;
+constexpr unsigned kAnswerTimeoutMs = 700;
+constexpr int kTransactAttempts = 3;
+constexpr std::size_t kWritePiece = 64;
+constexpr std::uint8_t kAnswerFlag = 0x40;
+// Largest echo the connection test sends.
+constexpr int kMaxEchoLength = 16;
+// Echo bytes of the periodic connection test.
+inline constexpr std::string_view kConnectionTestPattern = "Vantegor";
+// Failure text "*" stands for this.
+inline constexpr std::string_view kNoAnswerText = "No answer from device";
+
+class Link {
+public:
+    Link(SerialPort& port, UiPort& ui);
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    LinkChannel* Channel(int id);
+
+    // User-interface thread.
+    void SendFrame(LinkChannel* channel, const std::uint8_t* payload, std::size_t length);
+    bool Transact(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
+                  std::string_view failureText);
+    const std::uint8_t* AnswerData(LinkChannel* channel);
+    int AnswerLength(LinkChannel* channel);
+    void ClearAnswers(LinkChannel* channel);
+    // 1 echoed, 0 no answer or wrong echo, -1 no channel 1 / no data / length < 1, -2 port closed.
+    int ConnectionTest(const std::uint8_t* echo, int length, bool showMessage);
+
+    // Reader thread: bytes straight from the port.
+    void Receive(const std::uint8_t* bytes, std::size_t count);
+    // Reader thread: moves the decoder's complete frame into its channel's queue.
+    void DispatchFrame();
+
+    SerialPort& Port() { return port_; }
+
+private:
+    SerialPort& port_;
+    UiPort& ui_;
+    FrameCodec codec_;
+    std::recursive_mutex lock_;
+    ChannelRegistry registry_;
+    LinkChannel channel1_{1};
+    LinkChannel channel2_{2};
+    LinkChannel channel3_{3};
+
+    // Arrival signal; its own plain mutex so a waiter never holds the recursive link lock.
+    std::mutex arrivalMutex_;
+    std::condition_variable arrived_;
+    std::uint64_t arrivals_ = 0;
+};
+
+// The program's port: a SerialPort whose receive handler feeds the link.
+class LinkPort : public SerialPort {
+public:
+    LinkPort(const PortDirectory& directory, Link& link) : SerialPort(directory), link_(link) {}
+    // Stops the reader before this object (and its handler) goes away.
+    ~LinkPort() override { Close(); }
+
+protected:
+    void OnReceive(std::size_t available) override;
+
+private:
+    Link& link_;
+};
+
+}  // namespace kalvo

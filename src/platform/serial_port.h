@@ -1,0 +1,82 @@
+#pragma once
+// The one serial port of the program, COM n at 230400 baud, raw 8N1, no flow control.
+//
+// Threads: Open, Close, Write and the enumeration run on the user-interface thread. While the
+// port is open a reader thread blocks in poll() on the port and a wake-up descriptor; when bytes
+// arrive it calls OnReceive() (a derived class feeds the frame decoder there). Close wakes it,
+// joins it and only then closes the descriptor, so no receive handler runs after Close returns.
+// An I/O mutex keeps Read and Write apart.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/port_directory.h"
+
+namespace kalvo {
+
+struct PortListEntry {
+    std::int32_t port = 255;  // 255 marks an empty entry
+    std::int32_t state = 255;  // 0 can be opened, 1 busy, 255 not checked
+};
+
+constexpr std::int32_t kEmptyPortEntry = 255;
+
+// Port number of a name such as "COM12" or "com12": the last run of digits, 0 if none.
+int ParsePortNumber(const std::string& text);
+
+// Drops empty entries and repeated port numbers (first kept), normalising states to 0 or 1.
+void CompactPortList(PortListEntry* entries, int& count);
+
+// Port numbers separated by "," as the "PORT LIST: " line shows them.
+std::string PortListText(const PortListEntry* entries, int count);
+
+class SerialPort {
+public:
+    using LogCallback = std::function<void(const std::string&)>;
+
+    explicit SerialPort(const PortDirectory& directory);
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    void SetPortNumber(int number) { portNumber_ = number; }
+    int PortNumber() const { return portNumber_; }
+    void SetLogCallback(LogCallback callback) { log_ = std::move(callback); }
+
+    bool Open(int baudRate);
+    bool Close();
+    bool IsOpen() const;
+
+    // Whole write under the I/O lock; returns the bytes written (0 when closed).
+    std::size_t Write(const std::uint8_t* bytes, std::size_t count);
+    // Non-blocking read of what the driver holds; used from the receive handler only.
+    std::size_t Read(std::uint8_t* buffer, std::size_t count);
+
+    // The path can be opened exclusively right now (closed again at once).
+    bool CanOpen(const std::string& path) const;
+    bool ProbePort(int number) const;
+
+    // count: in the capacity, out the entries written. With checkBusy each entry's state is
+    // 0 or 1, else 255.
+    void EnumeratePorts(PortListEntry* entries, int& count, bool checkBusy) const;
+
+    const PortDirectory& Directory() const { return directory_; }
+
+protected:
+    // Reader thread: `available` bytes are waiting in the driver.
+    virtual void OnReceive(std::size_t available) = 0;
+
+private:
+    struct Impl;
+    void Log(const std::string& line) const;
+    void ReaderLoop();
+
+    const PortDirectory& directory_;
+    int portNumber_ = 0;
+    LogCallback log_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kalvo
