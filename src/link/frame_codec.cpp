@@ -81,7 +81,8 @@ bool FrameCodec::Decode(std::uint8_t x) {
             } else {
                 StartFrame();
             }
-        } else if (count_ >= 254) {
+        } else if (count_ >= kDecodeBufferSize) {
+            // Full: 253 bytes of header and payload plus the two check bytes.
             state_ = State::Hunting;
         } else if (x == kEscape) {
             state_ = State::AfterEscape;

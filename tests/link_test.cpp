@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "app/context.h"
+#include "support/pty_peer.h"
+#include "support/recording_ui_port.h"
+#include "support/temp_folder.h"
+
+namespace kalvo {
+namespace {
+
+using test::Bytes;
+using namespace std::chrono_literals;
+
+const Bytes kPattern{'V', 'a', 'n', 't', 'e', 'g', 'o', 'r'};
+
+TEST(AnswerQueue, RefusesTooSmallACapacity) {
+    try {
+        AnswerQueue queue(2);
+        FAIL() << "capacity 2 accepted";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_STREQ(error.what(), "Слишком маленький буфер");
+    }
+    AnswerQueue queue(3);
+    Bytes frame{1, 2, 3};
+    EXPECT_TRUE(queue.Push(frame.data(), 3));
+    EXPECT_TRUE(queue.Push(frame.data(), 3));
+    EXPECT_TRUE(queue.Push(frame.data(), 3));
+    EXPECT_FALSE(queue.Push(frame.data(), 3));  // full
+    EXPECT_FALSE(queue.Push(frame.data(), 0));
+    EXPECT_TRUE(queue.Pop());
+    Bytes big(1000, 0);
+    EXPECT_FALSE(queue.Push(big.data(), big.size()));
+    EXPECT_TRUE(queue.Push(big.data(), 999));
+}
+
+TEST(LinkChannel, IdsAreFiveBitAddresses) {
+    EXPECT_EQ(LinkChannel(1).Id(), 1);
+    EXPECT_EQ(LinkChannel(31).Id(), 31);
+    EXPECT_EQ(LinkChannel(0).Id(), -1);
+    EXPECT_EQ(LinkChannel(32).Id(), -1);
+}
+
+// A link in a context of its own, with COM 5 as a pseudo-terminal whose far end the test plays.
+class LinkTest : public ::testing::Test {
+protected:
+    LinkTest() : peer(folder.Path(), 5), context(ui, PortDirectory(folder.Path(), false)) {}
+
+    void OpenPort() {
+        context.port.SetPortNumber(5);
+        ASSERT_TRUE(context.port.Open(kBaudRate));
+    }
+
+    // Feeds raw wire bytes straight into the link, as the reader thread does.
+    void Feed(const Bytes& frame) {
+        FrameCodec encoder;
+        encoder.Encode(frame.data(), frame.size());
+        context.link.Receive(encoder.Output(), encoder.OutputLength());
+    }
+
+    // Answers every request the way `respond` says, on a thread of its own; counts requests.
+    void StartDevice(std::function<std::vector<Bytes>(const Bytes&)> respond) {
+        device = std::thread([this, respond] {
+            while (!stop) {
+                auto request = peer.ReadFrame(50ms);
+                if (!request) continue;
+                {
+                    std::lock_guard lock(requestMutex);
+                    lastRequest = *request;
+                }
+                ++requests;
+                for (const Bytes& answer : respond(*request)) peer.SendFrame(answer);
+            }
+        });
+    }
+
+    ~LinkTest() override {
+        stop = true;
+        if (device.joinable()) device.join();
+    }
+
+    bool Transact(const Bytes& request, bool retry, std::string_view failure) {
+        return context.link.Transact(context.link.Channel(1), request.data(), request.size(), retry, failure);
+    }
+
+    Bytes LastRequest() {
+        std::lock_guard lock(requestMutex);
+        return lastRequest;
+    }
+
+    test::TempFolder folder;
+    test::PtyPeer peer;
+    test::RecordingUiPort ui;
+    AppContext context;
+    std::thread device;
+    std::atomic<bool> stop{false};
+    std::atomic<int> requests{0};
+    std::mutex requestMutex;
+    Bytes lastRequest;
+};
+
+TEST_F(LinkTest, DispatchRoutesByChannelAndDropsStrays) {
+    LinkChannel* one = context.link.Channel(1);
+    LinkChannel* two = context.link.Channel(2);
+    ASSERT_TRUE(one && two && context.link.Channel(3));
+    EXPECT_EQ(context.link.Channel(4), nullptr);
+
+    Feed({0x00, 0x02, 0x00, 0x01, 0x42, 0x02, 0xAA});
+    Feed({0x00, 0x09, 0x00, 0x01, 0x41, 0x00});  // no channel 9
+    Feed({0x00, 0x01, 0x00, 0x01, 0x41});         // shorter than header and code
+    EXPECT_EQ(one->answerCount, 0);
+    ASSERT_EQ(two->answerCount, 1);
+    EXPECT_EQ(context.link.AnswerLength(two), 1);
+    EXPECT_EQ(context.link.AnswerData(two)[0], 0xAA);
+    context.link.ClearAnswers(two);
+    EXPECT_EQ(two->answerCount, 0);
+    EXPECT_EQ(context.link.AnswerData(two), nullptr);
+    EXPECT_EQ(context.link.AnswerLength(two), 0);
+}
+
+TEST_F(LinkTest, NothingIsSentOnAClosedPortOrWithoutARequest) {
+    EXPECT_FALSE(Transact({0x01, 0x01}, true, "*"));
+    EXPECT_TRUE(ui.calls.empty());  // no dialog: nothing was tried
+    OpenPort();
+    EXPECT_FALSE(Transact({0x01}, true, "*"));
+    EXPECT_FALSE(context.link.Transact(nullptr, kPattern.data(), 2, true, "*"));
+    EXPECT_FALSE(peer.ReadFrame(100ms));
+}
+
+TEST_F(LinkTest, SilentDeviceGetsThreeRequestsThenTheStandardText) {
+    OpenPort();
+    StartDevice([](const Bytes&) { return std::vector<Bytes>{}; });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Transact({0x01, 0x01}, true, "*"));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 2000ms);
+    EXPECT_LT(took, 4000ms);
+    stop = true;
+    device.join();
+    EXPECT_EQ(requests, 3);
+    EXPECT_EQ(LastRequest(), (Bytes{0x00, 0x01, 0x00, 0x01, 0x01, 0x01}));
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{"error: No answer from device"}));
+    EXPECT_GT(ui.pumps, 0);
+    EXPECT_EQ(context.link.Channel(1)->repeatCounter, 2);
+}
+
+TEST_F(LinkTest, WithoutRetryOneRequestAndAnEmptyTextMeansNoDialog) {
+    OpenPort();
+    StartDevice([](const Bytes&) { return std::vector<Bytes>{}; });
+    EXPECT_FALSE(Transact({0x01, 0x01}, false, ""));
+    stop = true;
+    device.join();
+    EXPECT_EQ(requests, 1);
+    EXPECT_TRUE(ui.calls.empty());
+}
+
+TEST_F(LinkTest, OnlyAnAnswerToThisCommandMatches) {
+    OpenPort();
+    // First an echo without the answer flag, then another command's answer, then a stray for
+    // channel 2, and only then the answer.
+    StartDevice([](const Bytes& request) {
+        return std::vector<Bytes>{test::PtyPeer::AnswerTo(request, {9}, false),
+                                  Bytes{0x00, 0x01, 0x00, 0x01, 0x41, 0x0E, 7},
+                                  Bytes{0x00, 0x02, 0x00, 0x01, 0x41, 0x01, 6},
+                                  test::PtyPeer::AnswerTo(request, {1, 2, 3})};
+    });
+    ASSERT_TRUE(Transact({0x01, 0x01}, true, "*"));
+    LinkChannel* one = context.link.Channel(1);
+    EXPECT_EQ(context.link.AnswerLength(one), 3);
+    EXPECT_EQ(Bytes(context.link.AnswerData(one), context.link.AnswerData(one) + 3), (Bytes{1, 2, 3}));
+    EXPECT_EQ(requests, 1);
+    EXPECT_TRUE(ui.calls.empty());
+}
+
+TEST_F(LinkTest, ARetryRecoversALostRequest) {
+    OpenPort();
+    StartDevice([this](const Bytes& request) {
+        if (requests == 1) return std::vector<Bytes>{};
+        return std::vector<Bytes>{test::PtyPeer::AnswerTo(request, {})};
+    });
+    EXPECT_TRUE(Transact({0x01, 0x05}, true, "*"));
+    EXPECT_EQ(requests, 2);
+}
+
+TEST_F(LinkTest, ConnectionTestResults) {
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, false), -2);
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 0, false), -1);
+    EXPECT_EQ(context.link.ConnectionTest(nullptr, 8, false), -1);
+    OpenPort();
+
+    // Echo, echo plus one byte, a wrong echo, a short echo.
+    std::atomic<int> mode{0};
+    StartDevice([&mode](const Bytes& request) {
+        Bytes echo(request.begin() + 6, request.end());
+        switch (mode.load()) {
+        case 1: echo.push_back(0); break;
+        case 2: echo[0] ^= 1; break;
+        case 3: echo.resize(echo.size() - 1); break;
+        default: break;
+        }
+        return std::vector<Bytes>{test::PtyPeer::AnswerTo(request, echo)};
+    });
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, false), 1);
+    EXPECT_EQ(LastRequest(), (Bytes{0x00, 0x01, 0x00, 0x01, 0x01, 0x00, 'V', 'a', 'n', 't', 'e', 'g', 'o', 'r'}));
+    mode = 1;
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, false), 1);
+    mode = 2;
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, false), 0);
+    mode = 3;
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, false), 0);
+    mode = 0;
+    // Echoes longer than 16 bytes are cut to 16.
+    Bytes longEcho(20, 'x');
+    EXPECT_EQ(context.link.ConnectionTest(longEcho.data(), 20, false), 1);
+    EXPECT_EQ(LastRequest().size(), 6u + 16u);
+    EXPECT_TRUE(ui.calls.empty());
+}
+
+TEST_F(LinkTest, ConnectionTestShowsItsTextWhenAsked) {
+    OpenPort();
+    EXPECT_EQ(context.link.ConnectionTest(kPattern.data(), 8, true), 0);
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{"error: No answer in connection test"}));
+}
+
+TEST_F(LinkTest, LargeRequestsArriveWhole) {
+    OpenPort();
+    Bytes request{0x02, 0x03};
+    for (int i = 0; i < 133; ++i) request.push_back(static_cast<std::uint8_t>(i % 2 ? 0xC0 : 0xDB));
+    context.link.SendFrame(context.link.Channel(2), request.data(), request.size());
+    auto frame = peer.ReadFrame(1000ms);
+    ASSERT_TRUE(frame);
+    Bytes expected{0x00, 0x01, 0x00, 0x02};
+    expected.insert(expected.end(), request.begin(), request.end());
+    EXPECT_EQ(*frame, expected);
+}
+
+}  // namespace
+}  // namespace kalvo
