@@ -1,0 +1,31 @@
+# Shared by scripts/run and scripts/test: install what is missing, configure, build.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+# Debian packages the build and the tests need.
+KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev)
+
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build <build dir> [cmake options...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir"
+}
