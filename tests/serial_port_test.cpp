@@ -46,11 +46,12 @@ protected:
         return log;
     }
 
+    // The port logs while it is destroyed, so it goes before the log.
+    std::mutex logMutex;
+    Lines log;
     test::TempFolder folder;
     PortDirectory directory;
     CountingPort port{directory};
-    std::mutex logMutex;
-    Lines log;
 };
 
 TEST_F(SerialPortTest, OpenAndCloseWriteTheirLines) {
