@@ -4,6 +4,8 @@
 // test, which may build several side by side) and passed by reference.
 #include "app/report_log.h"
 #include "i18n/language.h"
+#include "link/device_commands.h"
+#include "link/identification.h"
 #include "link/link.h"
 #include "platform/port_directory.h"
 #include "platform/ui_port.h"
@@ -31,6 +33,11 @@ public:
     // thread, is closed and destroyed first.
     Link link{port, ui};
     LinkPort port{directory, link};
+    // Commands and the identification cache refer to each other; neither uses the other while
+    // they are being built.
+    IdentificationCache identification{commands};
+    DeviceCommands commands{link, identification};
+    DeviceIdentity identity;
 };
 
 }  // namespace kalvo

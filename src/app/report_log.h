@@ -10,20 +10,20 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/log_sink.h"
+
 namespace kalvo {
 
 inline constexpr std::size_t kLogSoftLimit = 10000;
 inline constexpr std::string_view kLogFullMarker = "!!!! LOG FULL !!!";
 
-class ReportLog {
+class ReportLog : public LogSink {
 public:
     using Observer = std::function<void(const std::string& line)>;
 
-    void LogLine(std::string_view text);
-    // "# ERROR: \"text\""
-    void LogError(std::string_view text);
-    // "ERROR=[code]-\"text\""
-    void LogErrorCode(std::string_view text, int code);
+    void LogLine(std::string_view text) override;
+    void LogError(std::string_view text) override;
+    void LogErrorCode(std::string_view text, int code) override;
 
     // Empties the lines; the last logged line is kept, so a repeat is still suppressed.
     void Clear();

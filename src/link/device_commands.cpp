@@ -1,0 +1,229 @@
+#include "link/device_commands.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "link/identification.h"
+
+namespace kalvo {
+
+namespace {
+
+constexpr int kChannelControl = 1;
+constexpr int kChannelEflash = 2;
+constexpr int kChannelCpuFlash = 3;
+// An answer frame carries at most 249 payload bytes: code, address, one byte, data.
+constexpr int kMaxReadBlock = 242;
+constexpr std::size_t kPcConnectionText = 13;
+constexpr std::size_t kPcPrintText = 125;
+
+void PutU32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t GetU32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+}
+
+}  // namespace
+
+std::uint32_t ParameterRecord::Value() const { return GetU32(value.data()); }
+void ParameterRecord::SetValue(std::uint32_t newValue) { PutU32(value.data(), newValue); }
+
+bool DeviceCommands::Request(int channel, const std::uint8_t* request, std::size_t length,
+                             std::string_view failureText, bool showMessage) {
+    LinkChannel* target = link_.Channel(channel);
+    if (!target) return false;
+    return link_.Transact(target, request, length, true, showMessage ? failureText : "");
+}
+
+bool DeviceCommands::ReadSoftInfo(SoftInfo& out, bool showMessage) {
+    const std::uint8_t request[] = {0x01, 0x01};
+    if (!Request(kChannelControl, request, sizeof request, "No answer in reading information about Programm",
+                 showMessage))
+        return false;
+    LinkChannel* channel = link_.Channel(kChannelControl);
+    if (link_.AnswerLength(channel) != static_cast<int>(SoftInfo::kSize)) return false;
+    out = SoftInfo::FromBytes(link_.AnswerData(channel));
+    cache_.StoreSoftInfo(out);
+    return true;
+}
+
+int DeviceCommands::ReadBlock(int channel, std::uint8_t code, std::uint32_t address, std::uint8_t* buffer,
+                              int length, std::string_view failureText, bool showMessage) {
+    if (!buffer || length < 1 || length > kMaxReadBlock) return -1;
+    // The first code byte of a block read is its channel number: 01 02 memory, 02 02 EFLASH.
+    std::uint8_t request[7] = {static_cast<std::uint8_t>(channel), code};
+    PutU32(request + 2, address);
+    request[6] = static_cast<std::uint8_t>(length);
+    if (!Request(channel, request, sizeof request, failureText, showMessage)) return -1;
+    LinkChannel* target = link_.Channel(channel);
+    int m = link_.AnswerLength(target);
+    const std::uint8_t* data = link_.AnswerData(target);
+    if (m <= 4 || m - 5 > length || GetU32(data) != address) return -1;
+    std::memcpy(buffer, data + 5, static_cast<std::size_t>(m - 5));
+    return m - 5;
+}
+
+int DeviceCommands::ReadMemory(std::uint32_t address, std::uint8_t* buffer, int length, bool showMessage) {
+    return ReadBlock(kChannelControl, 0x02, address, buffer, length, "No answer in Reading", showMessage);
+}
+
+int DeviceCommands::ReadEflash(std::uint32_t address, std::uint8_t* buffer, int length, bool showMessage) {
+    return ReadBlock(kChannelEflash, 0x02, address, buffer, length, "No answer in reading EFLASH", showMessage);
+}
+
+bool DeviceCommands::WriteBlock(int channel, std::uint8_t code0, std::uint8_t code1, std::uint32_t address,
+                                const std::uint8_t* data, int length, std::string_view failureText,
+                                bool showMessage) {
+    if (!data || length < 0 || length > kMaxWriteBlock) return false;
+    std::uint8_t request[7 + kMaxWriteBlock] = {code0, code1};
+    PutU32(request + 2, address);
+    request[6] = static_cast<std::uint8_t>(length);
+    std::memcpy(request + 7, data, static_cast<std::size_t>(length));
+    if (!Request(channel, request, 7 + static_cast<std::size_t>(length), failureText, showMessage)) return false;
+    LinkChannel* target = link_.Channel(channel);
+    const std::uint8_t* answer = link_.AnswerData(target);
+    return link_.AnswerLength(target) == 5 && GetU32(answer) == address && answer[4] == request[6];
+}
+
+bool DeviceCommands::WriteEflash(std::uint32_t address, const std::uint8_t* data, int length, bool showMessage) {
+    return WriteBlock(kChannelEflash, 0x02, 0x03, address, data, length, "No answer in EFLASH Write", showMessage);
+}
+
+bool DeviceCommands::EraseEflashSector(std::uint32_t address, bool showMessage) {
+    std::uint8_t request[6] = {0x02, 0x05};
+    PutU32(request + 2, address);
+    return Request(kChannelEflash, request, sizeof request, "No Answer in Erasing EFLASH sector 4K", showMessage);
+}
+
+bool DeviceCommands::UsesNewCpuFlashCodes() const {
+    std::optional<SoftInfo> info = cache_.KnownSoftInfo();
+    return info && info->mainVersion != 0 && info->bootVersion >= 0x0200 && (info->bootVersion >> 8) != 5;
+}
+
+bool DeviceCommands::WriteCpuFlash(std::uint32_t address, const std::uint8_t* data, int length, bool showMessage) {
+    std::uint8_t code = UsesNewCpuFlashCodes() ? 0x06 : 0x03;
+    return WriteBlock(kChannelCpuFlash, 0x03, code, address, data, length, "No answer in Flash of CPU Writing",
+                      showMessage);
+}
+
+bool DeviceCommands::EraseCpuFlashPage(std::uint32_t address, bool showMessage) {
+    std::uint8_t request[6] = {0x03, static_cast<std::uint8_t>(UsesNewCpuFlashCodes() ? 0x07 : 0x05)};
+    PutU32(request + 2, address);
+    return Request(kChannelCpuFlash, request, sizeof request, "No answer in Erasing Sector of CPU Flash",
+                   showMessage);
+}
+
+bool DeviceCommands::ResetDevice(std::uint16_t flags, bool showMessage) {
+    const std::uint8_t request[] = {0x01, 0x05, static_cast<std::uint8_t>(flags & 0xFF),
+                                    static_cast<std::uint8_t>(flags >> 8), 0x00, 0x00, 0x0A};
+    return Request(kChannelControl, request, sizeof request, "No answer - RESET", showMessage);
+}
+
+bool DeviceCommands::SendScreenText(std::uint8_t code, const std::string& text, std::size_t payloadLength,
+                                    std::string_view failureText, bool showMessage) {
+    std::uint8_t request[2 + kPcPrintText + 1] = {0x01, code};
+    std::memcpy(request + 2, text.data(), text.size());
+    return Request(kChannelControl, request, payloadLength, failureText, showMessage);
+}
+
+bool DeviceCommands::SendPcConnection(std::string_view text, bool showMessage) {
+    if (!cache_.EnsureCpuDescriptor(true)) return false;
+    std::optional<SoftInfo> info = cache_.KnownSoftInfo();
+    if (!info || info->InBootMode()) return false;
+    std::string cut(text.substr(0, std::min(text.size(), kPcConnectionText)));
+    // Always 16 payload bytes: the text, its NUL and zero padding.
+    return SendScreenText(0x06, cut, 16, "No answer form Device : PC_CONNECTION [" + cut + "]", showMessage);
+}
+
+bool DeviceCommands::SendPcPrint(std::string_view text, bool showMessage) {
+    if (!cache_.EnsureCpuDescriptor(true)) return false;
+    std::optional<SoftInfo> info = cache_.KnownSoftInfo();
+    if (!info || (info->InBootMode() && info->bootVersion <= 511)) return false;
+    std::string cut(text.substr(0, std::min(text.size(), kPcPrintText)));
+    return SendScreenText(0x07, cut, 2 + cut.size() + 1, "No answer from Device : PC_PRINT [" + cut + "]",
+                          showMessage);
+}
+
+bool DeviceCommands::ReadBoardInfo(BoardInfo& out, bool showMessage) {
+    out = BoardInfo{};
+    cache_.ForgetBoardInfo();
+    if (!cache_.EnsureCpuDescriptor(true)) return false;
+    std::optional<SoftInfo> info = cache_.KnownSoftInfo();
+    if (!info || info->bootVersion < kBoardInfoBootVersion || !link_.Channel(kChannelControl)) return false;
+    const std::uint8_t request[] = {0x01, 0x0A};
+    if (!Request(kChannelControl, request, sizeof request, "No answer in reading Board Information", showMessage))
+        return false;
+    LinkChannel* channel = link_.Channel(kChannelControl);
+    if (link_.AnswerLength(channel) != static_cast<int>(BoardInfo::kSize)) return false;
+    out = BoardInfo::FromBytes(link_.AnswerData(channel));
+    cache_.StoreBoardInfo(out);
+    return true;
+}
+
+bool DeviceCommands::WriteDeviceTime(const TimeRecord& time) {
+    if (!cache_.ClockAllowed()) return false;
+    std::uint8_t request[2 + 7] = {0x01, 0x0B};
+    std::copy(time.begin(), time.end(), request + 2);
+    return Request(kChannelControl, request, sizeof request, "No answer - TIME WRITE", true);
+}
+
+bool DeviceCommands::ReadDeviceTime(TimeRecord& time) {
+    if (!cache_.ClockAllowed()) return false;
+    const std::uint8_t request[] = {0x01, 0x0C};
+    if (!Request(kChannelControl, request, sizeof request, "No answer - TIME READ", true)) return false;
+    LinkChannel* channel = link_.Channel(kChannelControl);
+    int m = link_.AnswerLength(channel);
+    if (m != 7 && m != 8) return false;
+    std::copy_n(link_.AnswerData(channel), 7, time.begin());
+    return true;
+}
+
+bool DeviceCommands::ReadParameter(ParameterRecord& record, bool showMessage) {
+    record.value.fill(0);
+    record.further.fill(0);
+    const std::uint8_t request[] = {0x01, 0x0E, static_cast<std::uint8_t>(record.id & 0xFF),
+                                    static_cast<std::uint8_t>(record.id >> 8)};
+    if (!Request(kChannelControl, request, sizeof request, "No answer - Parameter READ", showMessage)) return false;
+    LinkChannel* channel = link_.Channel(kChannelControl);
+    int m = link_.AnswerLength(channel);
+    if (m != 6 && m != 22) return false;
+    const std::uint8_t* data = link_.AnswerData(channel);
+    record.id = static_cast<std::uint16_t>(data[0] | data[1] << 8);
+    std::copy_n(data + 2, 4, record.value.begin());
+    if (m == 22) std::copy_n(data + 6, 16, record.further.begin());
+    return true;
+}
+
+bool DeviceCommands::WriteParameter(ParameterRecord& record) {
+    std::uint8_t request[8] = {0x01, 0x0F, static_cast<std::uint8_t>(record.id & 0xFF),
+                               static_cast<std::uint8_t>(record.id >> 8)};
+    std::copy(record.value.begin(), record.value.end(), request + 4);
+    if (!Request(kChannelControl, request, sizeof request, "No answer - Parameter WRITE", true)) return false;
+    LinkChannel* channel = link_.Channel(kChannelControl);
+    if (link_.AnswerLength(channel) != 6) return false;
+    std::copy_n(link_.AnswerData(channel) + 2, 4, record.value.begin());
+    return true;
+}
+
+int DeviceCommands::ReadMemoryBlocks(std::uint32_t address, std::uint8_t* buffer, int count, bool showMessage) {
+    if (!buffer || count < 0) return -1;
+    int done = 0;
+    while (done < count) {
+        int block = std::min(kMemoryBlock, count - done);
+        // A short answer counts as a failure here: the caller asked for exactly `count` bytes.
+        if (ReadMemory(address + static_cast<std::uint32_t>(done), buffer + done, block, showMessage) != block)
+            return -1;
+        done += block;
+    }
+    return count;
+}
+
+std::uint32_t DeviceCommands::EflashSectorOf(std::uint32_t address) {
+    return address < 0x00800000 ? address >> 12 : 2047;
+}
+
+}  // namespace kalvo

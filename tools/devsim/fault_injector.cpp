@@ -1,0 +1,40 @@
+#include "devsim/fault_injector.h"
+
+#include "devsim/frame_io.h"
+#include "link/frame_codec.h"
+
+namespace kalvo::devsim {
+
+namespace {
+
+bool Special(std::uint8_t byte) { return byte == FrameCodec::kFrameEnd || byte == FrameCodec::kEscape; }
+
+}  // namespace
+
+bool FaultInjector::DropRequest() {
+    ++requests_;
+    return options_.dropRequestEvery != 0 && requests_ % options_.dropRequestEvery == 0;
+}
+
+std::optional<std::size_t> FaultInjector::CorruptAnswer(std::vector<std::uint8_t>& wire) {
+    ++answers_;
+    if (options_.flipBitEvery == 0 || answers_ % options_.flipBitEvery != 0) return std::nullopt;
+    return FlipOneBit(wire);
+}
+
+std::optional<std::size_t> FlipOneBit(std::vector<std::uint8_t>& wire) {
+    // Start byte and header come first; the header never needs escaping.
+    for (std::size_t i = 1 + kHeaderSize; i + 1 < wire.size(); ++i) {
+        if (Special(wire[i]) || Special(wire[i - 1])) continue;
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            auto flipped = static_cast<std::uint8_t>(wire[i] ^ (1u << bit));
+            if (!Special(flipped)) {
+                wire[i] = flipped;
+                return i;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace kalvo::devsim

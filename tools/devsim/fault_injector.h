@@ -1,0 +1,51 @@
+#pragma once
+// Line and device faults for the tests: lost requests, corrupted answers, slow answers and a
+// device that is unplugged after a while. The transport asks this one object at each step.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace kalvo::devsim {
+
+struct FaultOptions {
+    unsigned dropRequestEvery = 0;  // 0: off; N: requests N, 2N, 3N... are ignored
+    unsigned flipBitEvery = 0;      // 0: off; N: answers N, 2N... arrive with one bit flipped
+    std::chrono::milliseconds answerDelay{0};
+    std::optional<unsigned> vanishAfter;  // answers delivered before the device disappears
+};
+
+class FaultInjector {
+public:
+    explicit FaultInjector(FaultOptions options = {}) : options_(options) {}
+
+    const FaultOptions& Options() const { return options_; }
+
+    // Counts a decoded request; true when this one is to be ignored.
+    bool DropRequest();
+    unsigned RequestsSeen() const { return requests_; }
+
+    // Counts an answer frame about to be written; when it is due, flips one bit of its wire
+    // bytes so that the receiver's check fails, and returns the index of the changed byte.
+    std::optional<std::size_t> CorruptAnswer(std::vector<std::uint8_t>& wire);
+    unsigned AnswersSeen() const { return answers_; }
+
+    std::chrono::milliseconds AnswerDelay() const { return options_.answerDelay; }
+
+    // True once the device may answer no more: `answersQueued` have been produced.
+    bool AnswersExhausted(unsigned answersQueued) const {
+        return options_.vanishAfter && answersQueued >= *options_.vanishAfter;
+    }
+
+private:
+    FaultOptions options_;
+    unsigned requests_ = 0;
+    unsigned answers_ = 0;
+};
+
+// Flips one bit of an encoded frame, in the first byte past the header that is neither a
+// frame byte nor part of an escape pair, choosing the bit so that no frame or escape byte
+// appears. Returns the index of the changed byte, or nothing when there is no such byte.
+std::optional<std::size_t> FlipOneBit(std::vector<std::uint8_t>& wire);
+
+}  // namespace kalvo::devsim

@@ -1,0 +1,178 @@
+#include "devsim/simulator.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kalvo::devsim {
+
+namespace {
+
+// Time the program's reader gets to take the last answer off the line before the device goes:
+// a hang-up throws away whatever the slave side has not read yet.
+constexpr auto kSettleTime = std::chrono::milliseconds(10);
+
+timespec ToTimespec(Simulator::Clock::duration wait) {
+    if (wait < Simulator::Clock::duration::zero()) wait = Simulator::Clock::duration::zero();
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(wait - seconds);
+    return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+}
+
+}  // namespace
+
+Simulator::Simulator(SimDevice& device, const CommandTable& commands, FaultOptions faults, int baud, Trace& trace)
+    : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace) {}
+
+bool Simulator::Start(std::optional<int> com, const std::string& portsFolder, std::string& error) {
+    port_ = PtyPort::Open(error);
+    if (!port_) return false;
+    slavePath_ = port_->SlavePath();
+    if (com) {
+        link_ = PortPublication::Publish(portsFolder, *com, slavePath_, error);
+        if (!link_) {
+            port_.reset();
+            return false;
+        }
+    }
+    trace_.Note(std::string(ModelName(device_.Options().model)) + " on " + slavePath_ +
+                (com ? " as COM " + std::to_string(*com) : std::string()));
+    return true;
+}
+
+void Simulator::Run(int stopFd) {
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        WriteDue(now);
+        CheckVanish(now);
+
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {-1, 0, 0}};
+        nfds_t count = 1;
+        if (port_) {
+            auto events = static_cast<short>(POLLIN | (writer_.WaitingForRoom() ? POLLOUT : 0));
+            fds[1] = {port_->MasterFd(), events, 0};
+            count = 2;
+        }
+        std::optional<Clock::time_point> wakeup = NextWakeup();
+        timespec wait{};
+        if (wakeup) wait = ToTimespec(*wakeup - Clock::now());
+        if (::ppoll(fds, count, wakeup ? &wait : nullptr, nullptr) < 0) {
+            if (errno == EINTR) continue;
+            trace_.Note(std::string("poll failed: ") + std::strerror(errno));
+            return;
+        }
+        if (fds[0].revents) return;
+        if (count < 2) continue;
+        if (fds[1].revents & POLLIN) {
+            ReadRequests();
+        } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // Cannot happen while we hold the slave; if it does, stop watching a dead line
+            // rather than wake up for it forever.
+            trace_.Note("line error on the terminal");
+            Vanish();
+        }
+    }
+}
+
+std::optional<Simulator::Clock::time_point> Simulator::NextWakeup() const {
+    std::optional<Clock::time_point> wakeup = writer_.NextDeadline();
+    if (vanishCheck_ && (!wakeup || *vanishCheck_ < *wakeup)) wakeup = vanishCheck_;
+    return wakeup;
+}
+
+void Simulator::ReadRequests() {
+    std::uint8_t buffer[4096];
+    ssize_t n = ::read(port_->MasterFd(), buffer, sizeof buffer);
+    if (n <= 0) return;  // EAGAIN or EINTR: poll again
+    for (const InboundFrame& frame : decoder_.Feed({buffer, static_cast<std::size_t>(n)})) {
+        OnFrame(frame);
+        if (!port_) return;  // the device vanished on this one
+    }
+}
+
+void Simulator::OnFrame(const InboundFrame& frame) {
+    switch (frame.kind) {
+    case InboundFrame::Kind::Request:
+        OnRequest(frame.channel, frame.payload);
+        break;
+    case InboundFrame::Kind::TooShort:
+        trace_.Note("frame without a command code ignored");
+        break;
+    case InboundFrame::Kind::OtherAddress:
+        trace_.Note("ch" + std::to_string(frame.channel) + " frame for another address ignored");
+        break;
+    }
+}
+
+void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload) {
+    trace_.Request(channel, payload);
+    if (faults_.AnswersExhausted(answersQueued_)) {
+        trace_.Note("request not answered: the device is going");
+        if (writer_.Idle()) Vanish();
+        return;
+    }
+    if (faults_.DropRequest()) {
+        trace_.Note("drop request " + std::to_string(faults_.RequestsSeen()));
+        return;
+    }
+    DispatchResult result = commands_.Dispatch(device_, channel, payload);
+    std::string code = HexBytes({payload.data(), 2});
+    if (result.outcome == DispatchResult::Outcome::Unknown) {
+        trace_.Note("unknown command " + code + " on ch" + std::to_string(channel) + ": no answer");
+        return;
+    }
+    if (result.outcome == DispatchResult::Outcome::Silent) {
+        trace_.Note(result.name + ": no answer");
+        return;
+    }
+    OutgoingAnswer answer;
+    answer.channel = channel;
+    answer.payload = MakeAnswerPayload(payload[0], payload[1], result.data);
+    answer.wire = EncodeFrame(BuildAnswerFrame(channel, answer.payload));
+    if (answer.wire.empty()) {
+        trace_.Note(result.name + ": answer too long for a frame, not sent");
+        return;
+    }
+    if (auto index = faults_.CorruptAnswer(answer.wire)) {
+        trace_.Note("flip a bit of answer " + std::to_string(faults_.AnswersSeen()) + " in wire byte " +
+                    std::to_string(*index));
+    }
+    writer_.Queue(Clock::now() + faults_.AnswerDelay(), std::move(answer));
+    ++answersQueued_;
+}
+
+void Simulator::WriteDue(Clock::time_point now) {
+    if (!port_) return;
+    int fd = port_->MasterFd();
+    auto write = [fd](const std::uint8_t* bytes, std::size_t count) { return ::write(fd, bytes, count); };
+    for (const OutgoingAnswer& answer : writer_.Service(now, write)) {
+        trace_.Answer(answer.channel, answer.payload);
+        ++answersWritten_;
+        if (faults_.AnswersExhausted(answersWritten_) && writer_.Idle()) {
+            vanishCheck_ = writer_.LineFreeAt() + kSettleTime;
+        }
+    }
+}
+
+void Simulator::CheckVanish(Clock::time_point now) {
+    if (!vanishCheck_ || now < *vanishCheck_) return;
+    vanishCheck_.reset();
+    if (port_ && port_->UnreadBySlave() == 0) {
+        Vanish();
+    } else if (port_) {
+        trace_.Note("last answer not read yet: going at the next request");
+    }
+}
+
+void Simulator::Vanish() {
+    trace_.Note("vanish after " + std::to_string(answersWritten_) + " answers: port closed");
+    // The number goes first, so a program that looks again after the hang-up finds nothing.
+    link_.reset();
+    port_.reset();
+    writer_.Clear();
+    vanishCheck_.reset();
+}
+
+}  // namespace kalvo::devsim

@@ -1,0 +1,64 @@
+#pragma once
+// The running simulator: one pseudo-terminal, one device, one event loop. Requests are decoded
+// as they arrive, looked up in the command table and answered on the requesting channel, with
+// the faults of the FaultInjector applied on the way.
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "devsim/answer_writer.h"
+#include "devsim/command_table.h"
+#include "devsim/device_model.h"
+#include "devsim/fault_injector.h"
+#include "devsim/frame_io.h"
+#include "devsim/pty_transport.h"
+#include "devsim/trace.h"
+
+namespace kalvo::devsim {
+
+inline constexpr int kDefaultBaud = 230400;
+
+class Simulator {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // baud 0: answers are written unpaced. All references must outlive the simulator.
+    Simulator(SimDevice& device, const CommandTable& commands, FaultOptions faults, int baud, Trace& trace);
+
+    // Opens the terminal and, given a COM number, publishes it in portsFolder. False (error set)
+    // when either fails; nothing is left behind then.
+    bool Start(std::optional<int> com, const std::string& portsFolder, std::string& error);
+    const std::string& SlavePath() const { return slavePath_; }
+    // False once the device has vanished.
+    bool HasPort() const { return port_.has_value(); }
+
+    // Serves the line until stopFd becomes readable (a signalfd, an eventfd...). It is not read.
+    void Run(int stopFd);
+
+private:
+    void ReadRequests();
+    void OnFrame(const InboundFrame& frame);
+    void OnRequest(int channel, const std::vector<std::uint8_t>& payload);
+    void WriteDue(Clock::time_point now);
+    void CheckVanish(Clock::time_point now);
+    void Vanish();
+    std::optional<Clock::time_point> NextWakeup() const;
+
+    SimDevice& device_;
+    const CommandTable& commands_;
+    FaultInjector faults_;
+    AnswerWriter writer_;
+    Trace& trace_;
+
+    std::optional<PtyPort> port_;
+    std::optional<PortPublication> link_;
+    std::string slavePath_;
+    RequestDecoder decoder_;
+
+    unsigned answersQueued_ = 0;
+    unsigned answersWritten_ = 0;
+    // When to look whether the last allowed answer has been read and the device may go.
+    std::optional<Clock::time_point> vanishCheck_;
+};
+
+}  // namespace kalvo::devsim
