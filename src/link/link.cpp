@@ -11,7 +11,7 @@ namespace kalvo {
 
 namespace {
 // How long Transact waits for the reader's signal before letting the front end pump events.
-constexpr auto kWaitSlice = std::chrono::milliseconds(10);
+constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 constexpr std::size_t kReceiveChunk = 1000;
 }  // namespace
 
