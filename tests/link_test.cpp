@@ -8,6 +8,7 @@
 #include "app/context.h"
 #include "support/pty_peer.h"
 #include "support/recording_ui_port.h"
+#include "support/scripted_device.h"
 #include "support/temp_folder.h"
 
 namespace kalvo {
@@ -62,45 +63,21 @@ protected:
         context.link.Receive(encoder.Output(), encoder.OutputLength());
     }
 
-    // Answers every request the way `respond` says, on a thread of its own; counts requests.
-    void StartDevice(std::function<std::vector<Bytes>(const Bytes&)> respond) {
-        device = std::thread([this, respond] {
-            while (!stop) {
-                auto request = peer.ReadFrame(50ms);
-                if (!request) continue;
-                {
-                    std::lock_guard lock(requestMutex);
-                    lastRequest = *request;
-                }
-                ++requests;
-                for (const Bytes& answer : respond(*request)) peer.SendFrame(answer);
-            }
-        });
+    void StartDevice(test::ScriptedDevice::Respond respond) {
+        device = std::make_unique<test::ScriptedDevice>(peer, std::move(respond));
     }
-
-    ~LinkTest() override {
-        stop = true;
-        if (device.joinable()) device.join();
-    }
+    int Requests() { return device->Count(); }
+    Bytes LastRequest() { return device->Requests().back(); }
 
     bool Transact(const Bytes& request, bool retry, std::string_view failure) {
         return context.link.Transact(context.link.Channel(1), request.data(), request.size(), retry, failure);
-    }
-
-    Bytes LastRequest() {
-        std::lock_guard lock(requestMutex);
-        return lastRequest;
     }
 
     test::TempFolder folder;
     test::PtyPeer peer;
     test::RecordingUiPort ui;
     AppContext context;
-    std::thread device;
-    std::atomic<bool> stop{false};
-    std::atomic<int> requests{0};
-    std::mutex requestMutex;
-    Bytes lastRequest;
+    std::unique_ptr<test::ScriptedDevice> device;
 };
 
 TEST_F(LinkTest, DispatchRoutesByChannelAndDropsStrays) {
@@ -139,9 +116,8 @@ TEST_F(LinkTest, SilentDeviceGetsThreeRequestsThenTheStandardText) {
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 2000ms);
     EXPECT_LT(took, 4000ms);
-    stop = true;
-    device.join();
-    EXPECT_EQ(requests, 3);
+    device->Stop();
+    EXPECT_EQ(Requests(), 3);
     EXPECT_EQ(LastRequest(), (Bytes{0x00, 0x01, 0x00, 0x01, 0x01, 0x01}));
     EXPECT_EQ(ui.calls, (std::vector<std::string>{"error: No answer from device"}));
     EXPECT_GT(ui.pumps, 0);
@@ -152,9 +128,8 @@ TEST_F(LinkTest, WithoutRetryOneRequestAndAnEmptyTextMeansNoDialog) {
     OpenPort();
     StartDevice([](const Bytes&) { return std::vector<Bytes>{}; });
     EXPECT_FALSE(Transact({0x01, 0x01}, false, ""));
-    stop = true;
-    device.join();
-    EXPECT_EQ(requests, 1);
+    device->Stop();
+    EXPECT_EQ(Requests(), 1);
     EXPECT_TRUE(ui.calls.empty());
 }
 
@@ -172,18 +147,19 @@ TEST_F(LinkTest, OnlyAnAnswerToThisCommandMatches) {
     LinkChannel* one = context.link.Channel(1);
     EXPECT_EQ(context.link.AnswerLength(one), 3);
     EXPECT_EQ(Bytes(context.link.AnswerData(one), context.link.AnswerData(one) + 3), (Bytes{1, 2, 3}));
-    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(Requests(), 1);
     EXPECT_TRUE(ui.calls.empty());
 }
 
 TEST_F(LinkTest, ARetryRecoversALostRequest) {
     OpenPort();
-    StartDevice([this](const Bytes& request) {
-        if (requests == 1) return std::vector<Bytes>{};
+    std::atomic<int> seen{0};
+    StartDevice([&seen](const Bytes& request) {
+        if (++seen == 1) return std::vector<Bytes>{};
         return std::vector<Bytes>{test::PtyPeer::AnswerTo(request, {})};
     });
     EXPECT_TRUE(Transact({0x01, 0x05}, true, "*"));
-    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(Requests(), 2);
 }
 
 TEST_F(LinkTest, ConnectionTestResults) {

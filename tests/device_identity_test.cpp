@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "link/device_identity.h"
+
+namespace kalvo {
+namespace {
+
+Inf1Record Inf1(std::uint8_t type, std::uint8_t number, std::uint8_t y1, std::uint8_t y2) {
+    Inf1Record inf1{};
+    inf1[1] = type;
+    inf1[2] = number;
+    inf1[3] = y1;
+    inf1[4] = y2;
+    inf1[9] = 0x21;
+    inf1[10] = 0x43;
+    inf1[11] = 0x65;
+    inf1[12] = 0x87;
+    return inf1;
+}
+
+TEST(DeviceIdentityText, SerialUidAndVersions) {
+    Inf1Record inf1 = Inf1(6, 3, 0, 0);
+    EXPECT_EQ(FormatSerial(inf1), "123-45678");
+    EXPECT_EQ(FormatSerialForFolder(inf1), "1-23-45678");
+    inf1[12] = 0xFA;  // not BCD: shown as hexadecimal digits
+    EXPECT_EQ(FormatSerial(inf1), "123-456AF");
+
+    DeviceUid uid{0x00, 0x1F, 0xA0, 0xFF, 1, 2, 3, 4, 5, 6, 7, 0xAB};
+    EXPECT_EQ(FormatUid(uid), "00:1F:A0:FF:01:02:03:04:05:06:07:AB");
+
+    EXPECT_EQ(FormatVersion(0x0401), "4.1");
+    EXPECT_EQ(FormatVersion(0x020C), "2.12");
+    EXPECT_EQ(FormatVersion(0), "0.0");
+}
+
+TEST(DeviceIdentityText, BoardAndBoardY) {
+    EXPECT_EQ(BoardText(Inf1(6, 3, 0, 0)), "RKD-630.3");
+    EXPECT_EQ(BoardText(Inf1(8, 12, 0, 0)), "RKD-520.12");
+    EXPECT_EQ(BoardText(Inf1(1, 0, 0, 0)), "RKD-415.0");
+    EXPECT_EQ(BoardText(Inf1(13, 1, 0, 0)), "UNKNOWN");
+    EXPECT_EQ(BoardText(Inf1(0, 1, 0, 0)), "UNKNOWN");
+
+    EXPECT_EQ(BoardYText(Inf1(6, 3, 2, 17)), "(2:17)");
+    EXPECT_EQ(BoardYText(Inf1(1, 0, 1, 1)), "F4:L=104");
+    EXPECT_EQ(BoardYText(Inf1(1, 0, 1, 2)), "F4:L=373");
+    EXPECT_EQ(BoardYText(Inf1(1, 0, 1, 3)), "F4:L=107_New_ПЭ");
+    EXPECT_EQ(BoardYText(Inf1(1, 0, 1, 9)), "F4:L=ERR");
+    EXPECT_EQ(BoardYText(Inf1(1, 0, 2, 3)), "(2:3)");  // only sub-number 1 names the F4 board
+    EXPECT_EQ(BoardYText(Inf1(6, 0, 1, 1)), "(1:1)");
+}
+
+TEST(DeviceIdentityCodes, BoardTypesAndClockCapableBoards) {
+    EXPECT_EQ(BoardCodeOfType(1), 415);
+    EXPECT_EQ(BoardCodeOfType(4), 520);
+    EXPECT_EQ(BoardCodeOfType(8), 520);
+    EXPECT_EQ(BoardCodeOfType(6), 630);
+    std::vector<int> further;
+    for (std::uint8_t type : {2, 3, 5, 7, 9, 10, 11, 12}) {
+        std::optional<int> code = BoardCodeOfType(type);
+        ASSERT_TRUE(code);
+        EXPECT_NE(*code, 0);
+        EXPECT_NE(*code, 415);
+        EXPECT_NE(*code, 520);
+        EXPECT_NE(*code, 630);
+        EXPECT_EQ(std::count(further.begin(), further.end(), *code), 0);
+        further.push_back(*code);
+        EXPECT_TRUE(ClockCapable(*code, 0));
+    }
+    EXPECT_FALSE(BoardCodeOfType(0));
+    EXPECT_FALSE(BoardCodeOfType(13));
+
+    EXPECT_TRUE(ClockCapable(630, 41));
+    EXPECT_TRUE(ClockCapable(520, 2));
+    EXPECT_TRUE(ClockCapable(415, 40));
+    EXPECT_FALSE(ClockCapable(415, 39));
+    EXPECT_FALSE(ClockCapable(0, 0));
+    EXPECT_FALSE(ClockCapable(999, 50));
+}
+
+TEST(DeviceIdentityCodes, CpuTable) {
+    struct Row {
+        std::uint16_t code;
+        std::uint32_t page, uid;
+        bool small;
+    };
+    for (Row row : {Row{1, 1024, 0x1FFFF7E8, false}, Row{3, 2048, 0x1FFF7590, false}, Row{4, 2048, 0x1FF80050, false},
+                    Row{8, 256, 0x1FF80050, false}, Row{9, 128, 0x1FF80050, true}, Row{10, 1024, 0x1FFFF7E8, false},
+                    Row{13, 2048, 0x1FFFF7E8, false}, Row{260, 128, 0x4926, true}, Row{14, 0, 0, true},
+                    Row{0, 0, 0, true}}) {
+        CpuFacts facts = CpuFactsOf(row.code);
+        EXPECT_EQ(facts.pageSize, row.page) << row.code;
+        EXPECT_EQ(facts.uidAddress, row.uid) << row.code;
+        EXPECT_EQ(facts.smallPage, row.small) << row.code;
+    }
+}
+
+TEST(DeviceIdentityRecords, LittleEndianFields) {
+    const std::uint8_t soft[] = {0x01, 0x04, 0x03, 0x02, 0x00, 0x02, 0x00, 0x08};
+    SoftInfo info = SoftInfo::FromBytes(soft);
+    EXPECT_EQ(info.bootVersion, 0x0401);
+    EXPECT_EQ(info.mainVersion, 0x0203);
+    EXPECT_EQ(info.descriptorAddress, 0x08000200u);
+    EXPECT_FALSE(info.InBootMode());
+
+    std::uint8_t descriptor[48] = {9, 0, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0x00, 0x80, 0x27, 0x00, 0x08, 0x00, 0x40, 0x00, 0x08};
+    CpuDescriptor cpu = CpuDescriptor::FromBytes(descriptor);
+    EXPECT_EQ(cpu.cpuCode, 9);
+    EXPECT_EQ(cpu.flashSize, 0x10000u);
+    EXPECT_EQ(cpu.inf1Address, 0x08002780u);
+    EXPECT_EQ(cpu.firmwareStart, 0x08004000u);
+
+    const std::uint8_t board[] = {0x08, 0x02, 4, 2};
+    BoardInfo info520 = BoardInfo::FromBytes(board);
+    EXPECT_EQ(info520.boardCode, 520);
+    EXPECT_EQ(info520.revision, 4);
+    EXPECT_EQ(info520.variant, 2);
+}
+
+}  // namespace
+}  // namespace kalvo
