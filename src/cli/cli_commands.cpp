@@ -1,5 +1,7 @@
 #include "cli/cli_commands.h"
 
+#include "firmware/device_information.h"
+
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -23,6 +25,7 @@ std::string CliUsage() {
            "commands:\n"
            "  ports                        list the serial ports by COM number\n"
            "  ping --port N [--count K]    run the connection test K times on COM N\n"
+           "  identify --port N            connect and identify the device on COM N\n"
            "options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
@@ -37,7 +40,7 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         return std::nullopt;
     }
     options.command = args[0];
-    if (options.command != "ports" && options.command != "ping") {
+    if (options.command != "ports" && options.command != "ping" && options.command != "identify") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -79,8 +82,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             return std::nullopt;
         }
     }
-    if (options.command == "ping" && options.port < 0) {
-        err << "kalvo-cli: ping needs --port N\n";
+    if (options.command != "ports" && options.port < 0) {
+        err << "kalvo-cli: " << options.command << " needs --port N\n";
         return std::nullopt;
     }
     return options;
@@ -123,6 +126,32 @@ int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, s
         return kExitFailure;
     }
     return kExitOk;
+}
+
+}  // namespace kalvo
+
+namespace kalvo {
+
+bool ConnectAndIdentify(AppContext& context, int port, std::ostream& out, std::ostream& err) {
+    if (!OpenDevicePort(context, port, err)) return false;
+    const auto* pattern = reinterpret_cast<const std::uint8_t*>(kConnectionTestPattern.data());
+    if (context.link.ConnectionTest(pattern, static_cast<int>(kConnectionTestPattern.size()), false) != 1) {
+        err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
+        return false;
+    }
+    std::size_t first = context.log.Lines().size();
+    bool identified =
+        ReadDeviceInformation(context.identity, context.identification, context.commands, context.log);
+    const auto& lines = context.log.Lines();
+    for (std::size_t i = first; i < lines.size(); ++i) out << lines[i] << '\n';
+    if (!identified)
+        err << context.Pick("Прибор не поддерживается или не опознан", "The device is not supported or not recognised")
+            << '\n';
+    return identified;
+}
+
+int RunIdentify(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
+    return ConnectAndIdentify(context, options.port, out, err) ? kExitOk : kExitFailure;
 }
 
 }  // namespace kalvo

@@ -28,9 +28,14 @@ std::string CliUsage();
 
 int RunPorts(AppContext& context, std::ostream& out);
 int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunIdentify(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
 
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.
 bool OpenDevicePort(AppContext& context, int port, std::ostream& err);
+
+// What every device command does first, as the window does: open the port, run the connection
+// test and identify the device. The identification lines of the report log go to `out`.
+bool ConnectAndIdentify(AppContext& context, int port, std::ostream& out, std::ostream& err);
 
 }  // namespace kalvo

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
         status = RunPorts(context, std::cout);
     } else if (options->command == "ping") {
         status = RunPing(context, *options, std::cout, std::cerr);
+    } else if (options->command == "identify") {
+        status = RunIdentify(context, *options, std::cout, std::cerr);
     }
     context.port.Close();
     if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {
