@@ -33,9 +33,7 @@ struct EchoDevice {
 
 class ConnectionManagerTest : public ::testing::Test {
 protected:
-    ConnectionManagerTest()
-        : context(ui, PortDirectory(folder.Path(), false)),
-          manager(context.port, context.link, context.log, ui, context.language) {}
+    ConnectionManagerTest() : context(ui, PortDirectory(folder.Path(), false)) {}
 
     std::unique_ptr<EchoDevice> Plug(int number) { return std::make_unique<EchoDevice>(folder.Path(), number); }
     void Steps(int count) {
@@ -51,7 +49,7 @@ protected:
     test::TempFolder folder;
     test::RecordingUiPort ui;
     AppContext context;
-    ConnectionManager manager;
+    ConnectionManager& manager = context.connection;
 };
 
 TEST_F(ConnectionManagerTest, APortPresentAtStartIsNotTriedUntilReplugged) {

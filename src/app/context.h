@@ -2,6 +2,8 @@
 // The one object that owns the program's single process-wide things: the report log, the port
 // directory, the link with its channels and the serial port. Created once by main() (or by a
 // test, which may build several side by side) and passed by reference.
+#include "app/connection_manager.h"
+#include "app/processing_tick.h"
 #include "app/report_log.h"
 #include "i18n/language.h"
 #include "link/device_commands.h"
@@ -38,6 +40,8 @@ public:
     IdentificationCache identification{commands};
     DeviceCommands commands{link, identification};
     DeviceIdentity identity;
+    ConnectionManager connection{port, link, log, ui, language};
+    ProcessingTick tick{*this};
 };
 
 }  // namespace kalvo
