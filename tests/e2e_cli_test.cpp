@@ -3,58 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "support/process.h"
+#include <algorithm>
+
 #include "support/pty_peer.h"
-#include "support/temp_folder.h"
+#include "support/sim_fixture.h"
 
 namespace kalvo {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int CountLines(const std::string& text, const std::string& line) {
-    int count = 0;
-    std::istringstream in(text);
-    for (std::string each; std::getline(in, each);) count += each == line;
-    return count;
+    auto lines = test::SplitLines(text);
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
-class CliEndToEnd : public ::testing::Test {
-protected:
-    test::Environment Env() const {
-        return {{"KALVO_PORTS_DIR", folder.File("ports")}, {"KALVO_SYSTEM_PORTS", "0"}};
-    }
-
-    // Starts the simulator as COM n and waits for its ready line.
-    std::unique_ptr<test::Process> StartSim(int com, std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv{KALVO_DEVSIM_PATH, "--com", std::to_string(com)};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        auto sim = std::make_unique<test::Process>(argv, Env());
-        auto ready = sim->ReadLine(10s);
-        EXPECT_TRUE(ready && ready->rfind("kalvo-devsim: COM " + std::to_string(com) + " ", 0) == 0)
-            << (ready ? *ready : "no ready line");
-        return sim;
-    }
-
-    std::unique_ptr<test::Process> Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), KALVO_CLI_PATH);
-        auto cli = std::make_unique<test::Process>(args, Env());
-        cli->Wait();
-        return cli;
-    }
-
-    test::TempFolder folder;
-};
+class CliEndToEnd : public ::testing::Test, public test::SimFixture {};
 
 TEST_F(CliEndToEnd, PingsTheSimulatorFiftyTimes) {
     auto sim = StartSim(7);
@@ -62,7 +27,7 @@ TEST_F(CliEndToEnd, PingsTheSimulatorFiftyTimes) {
     EXPECT_EQ(cli->Wait(), 0) << cli->Err();
     for (int i = 1; i <= 50; ++i)
         EXPECT_EQ(CountLines(cli->Out(), "Connection test " + std::to_string(i) + ": 1"), 1) << i;
-    EXPECT_EQ(ReadFile(folder.File("log.txt")), "Open COM 7 : OK\nClose COM 7 : OK\n");
+    EXPECT_EQ(test::ReadFile(folder.File("log.txt")), "Open COM 7 : OK\nClose COM 7 : OK\n");
 }
 
 TEST_F(CliEndToEnd, RetriesCarryAPingOverDroppedRequests) {
@@ -76,7 +41,7 @@ TEST_F(CliEndToEnd, ListsThePortsAndTheSimulatorRemovesItsLinkAtExit) {
     auto cli = Cli({"ports", "--log", folder.File("log.txt")});
     EXPECT_EQ(cli->Wait(), 0);
     EXPECT_EQ(cli->Out(), "PORT LIST: 12\nCOM 12 " + folder.File("ports") + "/com12\n");
-    EXPECT_EQ(ReadFile(folder.File("log.txt")), "PORT LIST: 12\n");
+    EXPECT_EQ(test::ReadFile(folder.File("log.txt")), "PORT LIST: 12\n");
 
     sim->Signal(SIGTERM);
     sim->Wait();
@@ -96,7 +61,7 @@ TEST_F(CliEndToEnd, FailsCleanlyWhereNothingAnswers) {
     auto missing = Cli({"ping", "--port", "9", "--log", folder.File("log.txt")});
     EXPECT_EQ(missing->Wait(), 1);
     EXPECT_EQ(missing->Err(), "Cannot open port COM 9\n");
-    EXPECT_EQ(ReadFile(folder.File("log.txt")), "Open COM 9 : Error\n");
+    EXPECT_EQ(test::ReadFile(folder.File("log.txt")), "Open COM 9 : Error\n");
 }
 
 TEST_F(CliEndToEnd, RefusesABadCommandLine) {

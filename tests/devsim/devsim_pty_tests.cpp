@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -46,6 +48,19 @@ Bytes EchoRequest(std::string_view echo, int channel = 1) {
     Bytes payload{0x01, 0x00};
     payload.insert(payload.end(), echo.begin(), echo.end());
     return EncodeFrame(BuildRequestFrame(channel, payload));
+}
+
+Bytes Request(const Bytes& payload, int channel = 1) { return EncodeFrame(BuildRequestFrame(channel, payload)); }
+
+const Bytes kSoftInfoRequest = {0x01, 0x01};
+const Bytes kResetToBoot = {0x01, 0x05, 0x03, 0x00, 0x00, 0x00, 0x0A};
+const Bytes kResetToMain = {0x01, 0x05, 0x02, 0x00, 0x00, 0x00, 0x0A};
+const Bytes kResetAnswerFrame = {0x00, 0x01, 0x00, 0x01, 0x41, 0x05};
+
+// Main version of a SoftInfo answer frame (header, code, boot version, main version...).
+std::optional<std::uint16_t> MainVersionOf(const std::optional<Bytes>& frame) {
+    if (!frame || frame->size() != 14) return std::nullopt;
+    return static_cast<std::uint16_t>((*frame)[8] | (*frame)[9] << 8);
 }
 
 Bytes EchoAnswerFrame(std::string_view echo, int channel = 1) {
@@ -136,12 +151,19 @@ private:
 // A simulator running on its own thread for the length of a test.
 class RunningSimulator {
 public:
-    explicit RunningSimulator(FaultOptions faults = {}, std::optional<int> com = 7, int baud = 0)
+    explicit RunningSimulator(FaultOptions faults = {}, std::optional<int> com = 7, int baud = 0,
+                              std::chrono::milliseconds resetDowntime = kDefaultResetDowntime)
         : device_(SimOptions::ForModel(Model::R630)),
           commands_(MakeDeviceCommandTable()),
           stop_(::eventfd(0, EFD_CLOEXEC)) {
         trace_.Open(folder_.Path() + "/trace.txt");
         simulator_.emplace(device_, commands_, faults, baud, trace_);
+        simulator_->SetResetDowntime(resetDowntime);
+        simulator_->OnPortReopened([this](const std::string&) {
+            std::lock_guard lock(mutex_);
+            ++reopened_;
+            reopenedChanged_.notify_all();
+        });
         std::string error;
         slavePath_ = simulator_->Start(com, folder_.Ports(), error) ? simulator_->SlavePath() : "";
         EXPECT_FALSE(slavePath_.empty()) << error;
@@ -165,6 +187,11 @@ public:
         simulator_.reset();
     }
     std::string LinkPath() const { return folder_.Ports() + "/com7"; }
+    // True once the device has come back from `count` restarts.
+    bool WaitReopened(int count) {
+        std::unique_lock lock(mutex_);
+        return reopenedChanged_.wait_for(lock, kPatience, [&] { return reopened_ >= count; });
+    }
     const std::string& SlavePath() const { return slavePath_; }
     std::string TraceText() const {
         std::ifstream in(folder_.Path() + "/trace.txt");
@@ -181,6 +208,9 @@ private:
     int stop_;
     std::optional<Simulator> simulator_;
     std::string slavePath_;
+    std::mutex mutex_;
+    std::condition_variable reopenedChanged_;
+    int reopened_ = 0;
     std::thread thread_;
 };
 
@@ -286,6 +316,48 @@ TEST(PtySimulator, WithoutNumberNothingIsPublished) {
     ProgramSide program(sim.SlavePath());
     program.Send(EchoRequest("direct"));
     EXPECT_EQ(program.NextFrame(), EchoAnswerFrame("direct"));
+}
+
+TEST(PtySimulator, ResetTakesTheLineDownAndComesBackInTheAskedMode) {
+    RunningSimulator sim({}, 7, 0, 50ms);
+    int restarts = 0;
+    for (auto [reset, mainVersion] : {std::pair{kResetToBoot, 0}, std::pair{kResetToMain, 0x0C09}}) {
+        {
+            ProgramSide program(sim.LinkPath());
+            program.Send(Request(reset));
+            EXPECT_EQ(program.NextFrame(), kResetAnswerFrame);
+            EXPECT_TRUE(program.WaitHangUp());
+        }
+        ASSERT_TRUE(sim.WaitReopened(++restarts));
+        ASSERT_TRUE(IsLink(sim.LinkPath()));
+        ProgramSide program(sim.LinkPath());
+        program.Send(Request(kSoftInfoRequest));
+        EXPECT_EQ(MainVersionOf(program.NextFrame()), mainVersion);
+        // The device answers on every channel again after its restart.
+        program.Send(EchoRequest("flash", 3));
+        EXPECT_EQ(program.NextFrame(), EchoAnswerFrame("flash", 3));
+    }
+    std::string trace = sim.TraceText();
+    EXPECT_NE(trace.find("! restart into the boot loader: port closed for 50 ms\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("! back in the boot loader on /dev/pts/"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("! back in the main firmware on /dev/pts/"), std::string::npos) << trace;
+}
+
+TEST(PtySimulator, FaultsGoOnAcrossARestart) {
+    RunningSimulator sim(With(&FaultOptions::dropRequestEvery, 3), 7, 0, 20ms);
+    {
+        ProgramSide program(sim.LinkPath());
+        program.Send(EchoRequest("one"));
+        EXPECT_EQ(program.NextFrame(), EchoAnswerFrame("one"));
+        program.Send(Request(kResetToBoot));  // request 2
+        EXPECT_EQ(program.NextFrame(), kResetAnswerFrame);
+        EXPECT_TRUE(program.WaitHangUp());
+    }
+    ASSERT_TRUE(sim.WaitReopened(1));
+    ProgramSide program(sim.LinkPath());
+    program.Send(EchoRequest("three"));  // request 3: dropped
+    program.Send(EchoRequest("four"));
+    EXPECT_EQ(program.NextFrame(), EchoAnswerFrame("four"));
 }
 
 // ---- publication -----------------------------------------------------------------------------
@@ -435,6 +507,49 @@ TEST(DevsimProgram, WithoutComPrintsTheSlavePath) {
     EXPECT_TRUE(ready.starts_with("kalvo-devsim: /dev/pts/")) << ready;
     ::kill(child.pid, SIGTERM);
     EXPECT_EQ(WaitExit(child), 0);
+}
+
+TEST(DevsimProgram, RestartPrintsTheReadyLineAgainAndDumpsAreWritten) {
+    TempFolder folder;
+    std::string history = folder.Path() + "/history.bin", screen = folder.Path() + "/screen.txt";
+    Child child = Spawn({"--com", "7", "--reset-downtime-ms", "50", "--history", "short", "--dump-history", history,
+                         "--screen-log", screen},
+                        folder.Ports());
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(ReadFrom(child.out, true).starts_with("kalvo-devsim: COM 7 /dev/pts/"));
+    std::string link = folder.Ports() + "/com7";
+    {
+        ProgramSide program(link);
+        Bytes text = {0x01, 0x06, 'C', 'O', 'M', ' ', '7', 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        program.Send(Request(text));
+        EXPECT_EQ(program.NextFrame(), (Bytes{0x00, 0x01, 0x00, 0x01, 0x41, 0x06}));
+        program.Send(Request(kResetToBoot));
+        EXPECT_EQ(program.NextFrame(), kResetAnswerFrame);
+        EXPECT_TRUE(program.WaitHangUp());
+    }
+    std::string again = ReadFrom(child.out, true);
+    EXPECT_EQ(again, "kalvo-devsim: COM 7 " + std::filesystem::read_symlink(link).string() + "\n");
+    {
+        ProgramSide program(link);
+        program.Send(Request(kSoftInfoRequest));
+        EXPECT_EQ(MainVersionOf(program.NextFrame()), 0);
+        // The signal is pending before the request is sent, so the answer comes after the dump.
+        ::kill(child.pid, SIGUSR1);
+        program.Send(EchoRequest("after"));
+        EXPECT_EQ(program.NextFrame(), EchoAnswerFrame("after"));
+    }
+    ASSERT_TRUE(std::filesystem::exists(history));
+    auto size = std::filesystem::file_size(history);
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(size % 16, 0u);
+    std::filesystem::remove(history);
+    ::kill(child.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(child), 0);
+    EXPECT_EQ(std::filesystem::file_size(history), size);  // again at exit
+    std::ifstream in(screen);
+    std::stringstream lines;
+    lines << in.rdbuf();
+    EXPECT_EQ(lines.str(), "PC_CONNECTION COM 7\n");
 }
 
 TEST(DevsimProgram, UnknownOptionGivesUsageAndStatus2) {

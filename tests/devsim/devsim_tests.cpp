@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -149,7 +150,7 @@ TEST(CommandTable, UnknownCommandGetsNoAnswer) {
     // An echo of an answer is not a request.
     EXPECT_EQ(table.Dispatch(device, 1, Bytes{0x41, 0x00, 0x56}).outcome, DispatchResult::Outcome::Unknown);
     EXPECT_EQ(table.Dispatch(device, 1, Bytes{0x01}).outcome, DispatchResult::Outcome::Unknown);
-    EXPECT_TRUE(AnswerWireFor(EncodeFrame(BuildRequestFrame(1, Bytes{0x01, 0x01})), device, table).empty());
+    EXPECT_TRUE(AnswerWireFor(EncodeFrame(BuildRequestFrame(1, Bytes{0x01, 0x7E})), device, table).empty());
 }
 
 TEST(CommandTable, HandlerSeesChannelAndFieldsAndMayStaySilent) {
@@ -247,6 +248,35 @@ TEST(FaultInjector, AnswersRunOutOnlyWhenVanishingIsAsked) {
     FaultInjector afterTwo(With(&FaultOptions::vanishAfter, std::optional<unsigned>(2)));
     EXPECT_FALSE(afterTwo.AnswersExhausted(1));
     EXPECT_TRUE(afterTwo.AnswersExhausted(2));
+}
+
+TEST(FaultInjector, PercentFaultsAreRepeatableUnderASeed) {
+    auto drops = [](std::uint64_t seed) {
+        FaultOptions options;
+        options.dropPercent = 5;
+        options.seed = seed;
+        FaultInjector faults(options);
+        std::vector<bool> dropped;
+        for (int i = 0; i < 2000; ++i) dropped.push_back(faults.DropRequest());
+        return dropped;
+    };
+    std::vector<bool> first = drops(3);
+    auto count = std::count(first.begin(), first.end(), true);
+    EXPECT_GT(count, 60);
+    EXPECT_LT(count, 140);
+    EXPECT_EQ(first, drops(3));
+    EXPECT_NE(first, drops(4));
+
+    FaultOptions options;
+    options.corruptPercent = 100;
+    FaultInjector always(options);
+    Bytes clean = EncodeFrame(BuildAnswerFrame(1, Concat({0x41, 0x00}, kVantegor)));
+    Bytes wire = clean;
+    EXPECT_TRUE(always.CorruptAnswer(wire));
+    EXPECT_TRUE(DecodeAll(wire).empty());
+    FaultInjector never;
+    wire = clean;
+    EXPECT_FALSE(never.CorruptAnswer(wire));
 }
 
 // ---- pacing ----------------------------------------------------------------------------------
@@ -396,10 +426,48 @@ TEST(CommandLine, TransportAndFaultOptions) {
     EXPECT_EQ(config.faults.vanishAfter, 4u);
 }
 
+TEST(CommandLine, FullDeviceOptions) {
+    SimConfig config = Parse({"--board-type", "8", "--board-number=3", "--board-y", "1:2", "--uid",
+                              "00112233445566778899AABB", "--seed", "42", "--history", "wrapped", "--clock",
+                              "2024-03-05 09:07:03", "--param", "7=20", "--param=0xC023=0x1", "--reset-downtime-ms",
+                              "200", "--screen-log", "/tmp/s", "--dump-eflash", "/tmp/e", "--dump-cpuflash", "/tmp/c",
+                              "--dump-history", "/tmp/h", "--drop-percent", "2.5", "--corrupt-percent", "1",
+                              "--eflash-size", "2M"});
+    EXPECT_EQ(config.device.boardType, 8);
+    EXPECT_EQ(config.device.boardNumber, 3);
+    EXPECT_EQ(config.device.boardY, (std::array<std::uint8_t, 2>{1, 2}));
+    ASSERT_TRUE(config.device.uid);
+    EXPECT_EQ((*config.device.uid)[11], 0xBB);
+    EXPECT_EQ(config.device.seed, 42u);
+    EXPECT_EQ(config.device.history, HistoryKind::Wrapped);
+    EXPECT_EQ(config.device.clock, 762944823u);
+    EXPECT_EQ(config.device.parameters,
+              (std::vector<std::pair<std::uint16_t, std::uint32_t>>{{7, 20}, {0xC023, 1}}));
+    EXPECT_EQ(config.resetDowntime, std::chrono::milliseconds(200));
+    EXPECT_EQ(config.screenLog, "/tmp/s");
+    EXPECT_EQ(config.dumps.eflash, "/tmp/e");
+    EXPECT_EQ(config.dumps.cpuFlash, "/tmp/c");
+    EXPECT_EQ(config.dumps.history, "/tmp/h");
+    EXPECT_DOUBLE_EQ(config.faults.dropPercent, 2.5);
+    EXPECT_DOUBLE_EQ(config.faults.corruptPercent, 1);
+    EXPECT_EQ(config.faults.seed, 42u);
+    EXPECT_EQ(config.device.eflashSize, 0x200000u);
+    // Defaults: board number follows the revision, type the model.
+    SimConfig r520 = Parse({"--model", "r520", "--revision", "3"});
+    EXPECT_EQ(r520.device.boardType, 4);
+    EXPECT_EQ(r520.device.boardNumber, 3);
+    EXPECT_EQ(r520.device.history, HistoryKind::Short);
+    EXPECT_EQ(r520.resetDowntime, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(r520.device.clock);
+}
+
 TEST(CommandLine, RejectsUnknownOptionsAndBadValues) {
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
              {"--frobnicate"}, {"com", "7"}, {"--com"}, {"--com", "0"}, {"--com", "x"}, {"--model", "r999"},
-             {"--serial", "1234"}, {"--boot-version", "4.300"}, {"--baud", "-1"}, {"--flash-size", "5G"}}) {
+             {"--serial", "1234"}, {"--boot-version", "4.300"}, {"--baud", "-1"}, {"--flash-size", "5G"},
+             {"--history", "long"}, {"--eflash-size", "1M"}, {"--eflash-size", "0x200001"}, {"--drop-percent", "101"},
+             {"--corrupt-percent", "x"}, {"--param", "7"}, {"--param", "7=x"}, {"--clock", "2024-02-30 00:00:00"},
+             {"--uid", "0011"}, {"--board-y", "1"}, {"--seed", "-1"}}) {
         ParseOutcome outcome = ParseCommandLine(bad);
         EXPECT_FALSE(outcome.config) << bad[0];
         EXPECT_FALSE(outcome.error.empty());

@@ -65,26 +65,9 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    // One line of stdout, waiting at most `limit`.
-    std::optional<std::string> ReadLine(std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            auto newline = outText_.find('\n');
-            if (newline != std::string::npos) {
-                std::string line = outText_.substr(0, newline);
-                outText_.erase(0, newline + 1);
-                return line;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd pfd{out_, POLLIN, 0};
-            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buffer[4096];
-            ssize_t n = ::read(out_, buffer, sizeof buffer);
-            if (n <= 0) return std::nullopt;
-            outText_.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
+    // One line of stdout (or stderr), waiting at most `limit`.
+    std::optional<std::string> ReadLine(std::chrono::milliseconds limit) { return ReadLineFrom(out_, outText_, limit); }
+    std::optional<std::string> ReadErrLine(std::chrono::milliseconds limit) { return ReadLineFrom(err_, errText_, limit); }
 
     void Signal(int signal) { ::kill(pid_, signal); }
 
@@ -102,7 +85,29 @@ public:
     const std::string& Out() const { return outText_; }
     const std::string& Err() const { return errText_; }
 
+    pid_t Pid() const { return pid_; }
+
 private:
+    static std::optional<std::string> ReadLineFrom(int fd, std::string& buffered, std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            auto newline = buffered.find('\n');
+            if (newline != std::string::npos) {
+                std::string line = buffered.substr(0, newline);
+                buffered.erase(0, newline + 1);
+                return line;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd pfd{fd, POLLIN, 0};
+            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) return std::nullopt;
+            buffered.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
     void Drain() {
         pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
         int open = 2;

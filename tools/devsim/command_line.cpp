@@ -7,6 +7,8 @@
 #include <map>
 #include <type_traits>
 
+#include "devsim/device_clock.h"
+
 namespace kalvo::devsim {
 
 namespace {
@@ -33,10 +35,21 @@ std::optional<T> ParseBounded(std::string_view text, std::uint64_t low, std::uin
 // Fields given on the command line, applied over the model's defaults at the end so that their
 // order does not matter.
 struct DeviceOverrides {
-    std::optional<std::uint8_t> revision, variant;
+    std::optional<std::uint8_t> revision, variant, boardType, boardNumber;
     std::optional<std::uint16_t> cpuCode, bootVersion, mainVersion;
     std::optional<std::string> serialNumber;
+    std::optional<std::array<std::uint8_t, 2>> boardY;
 };
+
+// "A:B", two bytes.
+std::optional<std::array<std::uint8_t, 2>> ParseBoardY(std::string_view text) {
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    auto a = ParseBounded<std::uint8_t>(text.substr(0, colon), 0, 255);
+    auto b = ParseBounded<std::uint8_t>(text.substr(colon + 1), 0, 255);
+    if (!a || !b) return std::nullopt;
+    return std::array<std::uint8_t, 2>{*a, *b};
+}
 
 template <typename T>
 void Apply(const std::optional<T>& given, T& field) {
@@ -84,31 +97,64 @@ std::optional<std::uint64_t> ParseSize(std::string_view text) {
     return *value * unit;
 }
 
+std::optional<double> ParsePercent(std::string_view text) {
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !(value >= 0 && value <= 100)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::pair<std::uint16_t, std::uint32_t>> ParseParameterPreset(std::string_view text) {
+    auto equals = text.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    auto id = ParseBounded<std::uint16_t>(text.substr(0, equals), 0, 0xFFFF);
+    auto value = ParseBounded<std::uint32_t>(text.substr(equals + 1), 0, 0xFFFFFFFF);
+    if (!id || !value) return std::nullopt;
+    return std::pair{*id, *value};
+}
+
 std::string UsageText() {
     return "usage: kalvo-devsim [options]\n"
-           "A simulated dosimeter on a pseudo-terminal. Prints one line when ready:\n"
+           "A simulated dosimeter on a pseudo-terminal. Prints one line when ready, and again\n"
+           "each time it comes back from a restart:\n"
            "  kalvo-devsim: COM <N> <slave path>   (with --com)\n"
            "  kalvo-devsim: <slave path>           (without)\n"
-           "and serves until SIGINT or SIGTERM.\n"
+           "and serves until SIGINT or SIGTERM. SIGUSR1 writes the dump files now.\n"
            "\n"
            "  --com N             publish as COM N: link comN in the ports folder\n"
            "                      (KALVO_PORTS_DIR, else the per-user one)\n"
            "  --baud B            pace answers at B baud, 10 bits a byte (default 230400;\n"
            "                      0 = unpaced)\n"
            "  --trace FILE        log requests, answers and events, one line each ('-': stderr)\n"
+           "  --screen-log FILE   log the texts the PC puts on the device screen\n"
+           "  --reset-downtime-ms D  port gone for D ms after a reset (default 1500)\n"
            "device:\n"
            "  --model r630|r520   family (default r630)\n"
            "  --revision N        board revision (r630: 41, r520: 4)\n"
            "  --variant N         board variant (r630: 0, r520: 1)\n"
            "  --cpu-code N        CPU code of the descriptor (r630: 9, r520: 5)\n"
            "  --boot-version V    boot loader version, as 4.1 (default 4.1)\n"
-           "  --main-version V    main firmware version; 0 = boot mode (r630: 1.20, r520: 12.3)\n"
+           "  --main-version V    main firmware version; 0 = boot mode (r630: 12.9, r520: 12.3)\n"
            "  --flash-size S      CPU flash size (r630: 64K, r520: 128K)\n"
-           "  --eflash-size S     external flash size (default 8M)\n"
+           "  --eflash-size S     external flash size, 2M or more (default 8M)\n"
            "  --serial DIGITS     serial number, eight digits as 123-45678 (default 12345678)\n"
+           "  --board-type N      INF_1 board type (r630: 6, r520: 4)\n"
+           "  --board-number N    INF_1 board number (default: the revision)\n"
+           "  --board-y A:B       INF_1 board-Y numbers (default 0:0)\n"
+           "  --uid HEX           unique identifier, 24 hex digits (default: from the serial)\n"
+           "  --seed N            seed of history, live values and chance faults (default 1)\n"
+           "  --history KIND      empty|short|full|wrapped|overfull (default short)\n"
+           "  --clock TIME        device clock at start, \"YYYY-MM-DD hh:mm:ss\" (default: now)\n"
+           "  --param ID=VALUE    start with this parameter value (repeatable)\n"
+           "  --dump-eflash FILE, --dump-cpuflash FILE, --dump-history FILE\n"
+           "                      write the memory at exit (and on SIGUSR1)\n"
            "faults:\n"
            "  --drop-request N    ignore requests N, 2N, 3N...\n"
            "  --flip-bit N        corrupt one bit of answers N, 2N, 3N... on the wire\n"
+           "  --drop-percent P    ignore each request with chance P %\n"
+           "  --corrupt-percent P corrupt each answer with chance P %\n"
            "  --delay-ms D        send every answer D ms late\n"
            "  --vanish-after N    after N answers have been taken, close the port and remove\n"
            "                      the link, as if unplugged, and wait to be stopped\n"
@@ -120,6 +166,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     SimConfig config;
     std::optional<Model> model;
     DeviceOverrides overrides;
+    SimOptions extras;  // device fields without a model default
 
     // Each option that takes a value: its parser stores the value and says whether it was good.
     using Setter = std::function<bool(std::string_view)>;
@@ -130,24 +177,55 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
             return target.has_value();
         });
     };
+    auto text = [](std::string& target) {
+        return Setter([&target](std::string_view value) { target = value; return !value.empty(); });
+    };
+    auto parsed = [](auto& target, auto parser) {
+        return Setter([&target, parser](std::string_view value) { return (target = parser(value)).has_value(); });
+    };
     std::optional<int> baud, com;
-    std::optional<unsigned> dropEvery, flipEvery, delayMs, vanishAfter;
-    std::optional<std::uint64_t> flashSize, eflashSize;
+    std::optional<unsigned> dropEvery, flipEvery, delayMs, vanishAfter, downtimeMs;
+    std::optional<std::uint64_t> flashSize, eflashSize, seed;
+    std::optional<double> dropPercent, corruptPercent;
+    std::optional<HistoryKind> history;
     const std::map<std::string, Setter, std::less<>> valued = {
         {"--com", bounded(com, 1, 100000)},
         {"--baud", bounded(baud, 0, 4000000)},
-        {"--trace", [&](std::string_view text) { config.traceFile = text; return !text.empty(); }},
-        {"--model", [&](std::string_view text) { return (model = ParseModel(text)).has_value(); }},
+        {"--trace", text(config.traceFile)},
+        {"--screen-log", text(config.screenLog)},
+        {"--reset-downtime-ms", bounded(downtimeMs, 0, 600000)},
+        {"--model", parsed(model, ParseModel)},
         {"--revision", bounded(overrides.revision, 0, 255)},
         {"--variant", bounded(overrides.variant, 0, 255)},
         {"--cpu-code", bounded(overrides.cpuCode, 0, 0xFFFF)},
-        {"--boot-version", [&](std::string_view text) { return (overrides.bootVersion = ParseVersion(text)).has_value(); }},
-        {"--main-version", [&](std::string_view text) { return (overrides.mainVersion = ParseVersion(text)).has_value(); }},
-        {"--flash-size", [&](std::string_view text) { return (flashSize = ParseSize(text)) && *flashSize <= 0xFFFFFFFF; }},
-        {"--eflash-size", [&](std::string_view text) { return (eflashSize = ParseSize(text)) && *eflashSize <= 0xFFFFFFFF; }},
-        {"--serial", [&](std::string_view text) { return (overrides.serialNumber = ParseSerialNumber(text)).has_value(); }},
+        {"--boot-version", parsed(overrides.bootVersion, ParseVersion)},
+        {"--main-version", parsed(overrides.mainVersion, ParseVersion)},
+        {"--flash-size", [&](std::string_view v) { return (flashSize = ParseSize(v)) && *flashSize <= 0xFFFFFFFF; }},
+        {"--eflash-size", [&](std::string_view v) {
+             // The history ring ends just below 2 MB; the chip erases in 4 KB sectors.
+             return (eflashSize = ParseSize(v)) && *eflashSize >= 0x200000 && *eflashSize <= 0xFFFFF000 &&
+                    *eflashSize % 4096 == 0;
+         }},
+        {"--serial", parsed(overrides.serialNumber, ParseSerialNumber)},
+        {"--board-type", bounded(overrides.boardType, 0, 255)},
+        {"--board-number", bounded(overrides.boardNumber, 0, 255)},
+        {"--board-y", parsed(overrides.boardY, ParseBoardY)},
+        {"--uid", [&](std::string_view v) { return (extras.uid = ParseUid(std::string(v))).has_value(); }},
+        {"--seed", bounded(seed, 0, UINT64_MAX)},
+        {"--history", parsed(history, ParseHistoryKind)},
+        {"--clock", parsed(extras.clock, ParseClockText)},
+        {"--param", [&](std::string_view v) {
+             auto preset = ParseParameterPreset(v);
+             if (preset) extras.parameters.push_back(*preset);
+             return preset.has_value();
+         }},
+        {"--dump-eflash", text(config.dumps.eflash)},
+        {"--dump-cpuflash", text(config.dumps.cpuFlash)},
+        {"--dump-history", text(config.dumps.history)},
         {"--drop-request", bounded(dropEvery, 0, 1000000)},
         {"--flip-bit", bounded(flipEvery, 0, 1000000)},
+        {"--drop-percent", parsed(dropPercent, ParsePercent)},
+        {"--corrupt-percent", parsed(corruptPercent, ParsePercent)},
         {"--delay-ms", bounded(delayMs, 0, 3600000)},
         {"--vanish-after", bounded(vanishAfter, 0, 1000000)},
     };
@@ -182,20 +260,33 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
 
-    config.device = SimOptions::ForModel(model.value_or(Model::R630));
-    Apply(overrides.revision, config.device.revision);
-    Apply(overrides.variant, config.device.variant);
-    Apply(overrides.cpuCode, config.device.cpuCode);
-    Apply(overrides.bootVersion, config.device.bootVersion);
-    Apply(overrides.mainVersion, config.device.mainVersion);
-    Apply(overrides.serialNumber, config.device.serialNumber);
-    if (flashSize) config.device.flashSize = static_cast<std::uint32_t>(*flashSize);
-    if (eflashSize) config.device.eflashSize = static_cast<std::uint32_t>(*eflashSize);
+    SimOptions& device = config.device;
+    device = SimOptions::ForModel(model.value_or(Model::R630));
+    Apply(overrides.revision, device.revision);
+    Apply(overrides.variant, device.variant);
+    Apply(overrides.cpuCode, device.cpuCode);
+    Apply(overrides.bootVersion, device.bootVersion);
+    Apply(overrides.mainVersion, device.mainVersion);
+    Apply(overrides.serialNumber, device.serialNumber);
+    Apply(overrides.boardType, device.boardType);
+    device.boardNumber = overrides.boardNumber.value_or(device.revision);
+    Apply(overrides.boardY, device.boardY);
+    if (flashSize) device.flashSize = static_cast<std::uint32_t>(*flashSize);
+    if (eflashSize) device.eflashSize = static_cast<std::uint32_t>(*eflashSize);
+    device.uid = extras.uid;
+    device.clock = extras.clock;
+    device.parameters = extras.parameters;
+    Apply(seed, device.seed);
+    Apply(history, device.history);
 
     config.com = com;
     Apply(baud, config.baud);
+    config.resetDowntime = std::chrono::milliseconds(downtimeMs.value_or(1500));
     config.faults.dropRequestEvery = dropEvery.value_or(0);
     config.faults.flipBitEvery = flipEvery.value_or(0);
+    config.faults.dropPercent = dropPercent.value_or(0);
+    config.faults.corruptPercent = corruptPercent.value_or(0);
+    config.faults.seed = device.seed;
     config.faults.answerDelay = std::chrono::milliseconds(delayMs.value_or(0));
     config.faults.vanishAfter = vanishAfter;
     outcome.config = std::move(config);

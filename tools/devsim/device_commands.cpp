@@ -18,6 +18,11 @@ void RegisterLinkCommands(CommandTable& table) {
 CommandTable MakeDeviceCommandTable() {
     CommandTable table;
     RegisterLinkCommands(table);
+    RegisterIdentityCommands(table);
+    RegisterControlCommands(table);
+    RegisterClockCommands(table);
+    RegisterParameterCommands(table);
+    RegisterFlashCommands(table);
     return table;
 }
 

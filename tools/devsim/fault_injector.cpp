@@ -13,12 +13,17 @@ bool Special(std::uint8_t byte) { return byte == FrameCodec::kFrameEnd || byte =
 
 bool FaultInjector::DropRequest() {
     ++requests_;
-    return options_.dropRequestEvery != 0 && requests_ % options_.dropRequestEvery == 0;
+    bool nth = options_.dropRequestEvery != 0 && requests_ % options_.dropRequestEvery == 0;
+    // Drawn only when asked for, so the every-Nth faults alone stay as they were.
+    bool chance = options_.dropPercent > 0 && random_.Percent(options_.dropPercent);
+    return nth || chance;
 }
 
 std::optional<std::size_t> FaultInjector::CorruptAnswer(std::vector<std::uint8_t>& wire) {
     ++answers_;
-    if (options_.flipBitEvery == 0 || answers_ % options_.flipBitEvery != 0) return std::nullopt;
+    bool nth = options_.flipBitEvery != 0 && answers_ % options_.flipBitEvery == 0;
+    bool chance = options_.corruptPercent > 0 && random_.Percent(options_.corruptPercent);
+    if (!nth && !chance) return std::nullopt;
     return FlipOneBit(wire);
 }
 

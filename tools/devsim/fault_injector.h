@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "devsim/random_source.h"
+
 namespace kalvo::devsim {
 
 struct FaultOptions {
@@ -13,15 +15,18 @@ struct FaultOptions {
     unsigned flipBitEvery = 0;      // 0: off; N: answers N, 2N... arrive with one bit flipped
     std::chrono::milliseconds answerDelay{0};
     std::optional<unsigned> vanishAfter;  // answers delivered before the device disappears
+    double dropPercent = 0;     // each request is lost with this chance
+    double corruptPercent = 0;  // each answer arrives with one bit flipped with this chance
+    std::uint64_t seed = 1;     // makes the chances repeatable
 };
 
 class FaultInjector {
 public:
-    explicit FaultInjector(FaultOptions options = {}) : options_(options) {}
+    explicit FaultInjector(FaultOptions options = {}) : options_(options), random_(options.seed, kFaultStream) {}
 
     const FaultOptions& Options() const { return options_; }
 
-    // Counts a decoded request; true when this one is to be ignored.
+    // Counts a decoded request; true when this one is to be ignored (every Nth, or by chance).
     bool DropRequest();
     unsigned RequestsSeen() const { return requests_; }
 
@@ -39,6 +44,7 @@ public:
 
 private:
     FaultOptions options_;
+    RandomSource random_;
     unsigned requests_ = 0;
     unsigned answers_ = 0;
 };

@@ -16,6 +16,25 @@
 
 using namespace kalvo::devsim;
 
+namespace {
+
+// The line scripts wait for: the port exists and requests are served from now on.
+void PrintReadyLine(const SimConfig& config, const std::string& slavePath) {
+    if (config.com) {
+        std::printf("kalvo-devsim: COM %d %s\n", *config.com, slavePath.c_str());
+    } else {
+        std::printf("kalvo-devsim: %s\n", slavePath.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void Dump(const SimDevice& device, const DumpFiles& files) {
+    std::string error;
+    if (files.Any() && !WriteDumps(device, files, error)) std::fprintf(stderr, "kalvo-devsim: %s\n", error.c_str());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     ParseOutcome parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.config) {
@@ -29,14 +48,17 @@ int main(int argc, char** argv) {
     }
 
     // Blocked before anything else, so a stop request can only arrive through the signalfd and
-    // the loop ends normally, taking the comN link away on its way out.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGHUP);
-    int stopFd = -1;
-    if (::sigprocmask(SIG_BLOCK, &stops, nullptr) != 0 || (stopFd = ::signalfd(-1, &stops, SFD_CLOEXEC)) < 0) {
+    // the loop ends normally, taking the comN link away on its way out. SIGUSR1 asks for the
+    // dumps while running.
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGHUP);
+    sigaddset(&handled, SIGUSR1);
+    int signalFd = -1;
+    if (::sigprocmask(SIG_BLOCK, &handled, nullptr) != 0 ||
+        (signalFd = ::signalfd(-1, &handled, SFD_CLOEXEC)) < 0) {
         std::fprintf(stderr, "kalvo-devsim: signalfd: %s\n", std::strerror(errno));
         return 1;
     }
@@ -48,24 +70,31 @@ int main(int argc, char** argv) {
     }
 
     SimDevice device(config.device);
+    if (!config.screenLog.empty() && !device.Screen().Open(config.screenLog)) {
+        std::fprintf(stderr, "kalvo-devsim: cannot write %s: %s\n", config.screenLog.c_str(), std::strerror(errno));
+        return 1;
+    }
     const CommandTable commands = MakeDeviceCommandTable();
     Simulator simulator(device, commands, config.faults, config.baud, trace);
+    simulator.SetResetDowntime(config.resetDowntime);
+    simulator.OnPortReopened([&config](const std::string& slavePath) { PrintReadyLine(config, slavePath); });
     std::string folder = config.com ? kalvo::PortDirectory::FromEnvironment().LinksFolder() : std::string();
     std::string error;
     if (!simulator.Start(config.com, folder, error)) {
         std::fprintf(stderr, "kalvo-devsim: %s\n", error.c_str());
         return 1;
     }
+    PrintReadyLine(config, simulator.SlavePath());
 
-    // The one line scripts wait for: the port exists and requests are served from now on.
-    if (config.com) {
-        std::printf("kalvo-devsim: COM %d %s\n", *config.com, simulator.SlavePath().c_str());
-    } else {
-        std::printf("kalvo-devsim: %s\n", simulator.SlavePath().c_str());
-    }
-    std::fflush(stdout);
-
-    simulator.Run(stopFd);
-    ::close(stopFd);
+    simulator.Run(signalFd, [&] {
+        signalfd_siginfo info{};
+        if (::read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return false;
+        if (info.ssi_signo != SIGUSR1) return true;
+        Dump(device, config.dumps);
+        trace.Note("dumps written on SIGUSR1");
+        return false;
+    });
+    ::close(signalFd);
+    Dump(device, config.dumps);
     return 0;
 }

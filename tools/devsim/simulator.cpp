@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +14,10 @@ namespace {
 // Time the program's reader gets to take the last answer off the line before the device goes:
 // a hang-up throws away whatever the slave side has not read yet.
 constexpr auto kSettleTime = std::chrono::milliseconds(10);
+// A restart waits this many settle times at most for the program to take the reset's answer.
+constexpr int kRestartLooks = 20;
+// A terminal that cannot be had after a restart is tried again this much later.
+constexpr auto kReopenRetry = std::chrono::seconds(1);
 
 timespec ToTimespec(Simulator::Clock::duration wait) {
     if (wait < Simulator::Clock::duration::zero()) wait = Simulator::Clock::duration::zero();
@@ -27,6 +32,8 @@ Simulator::Simulator(SimDevice& device, const CommandTable& commands, FaultOptio
     : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace) {}
 
 bool Simulator::Start(std::optional<int> com, const std::string& portsFolder, std::string& error) {
+    com_ = com;
+    portsFolder_ = portsFolder;
     port_ = PtyPort::Open(error);
     if (!port_) return false;
     slavePath_ = port_->SlavePath();
@@ -42,11 +49,12 @@ bool Simulator::Start(std::optional<int> com, const std::string& portsFolder, st
     return true;
 }
 
-void Simulator::Run(int stopFd) {
+void Simulator::Run(int stopFd, const std::function<bool()>& onStopFd) {
     for (;;) {
         Clock::time_point now = Clock::now();
         WriteDue(now);
         CheckVanish(now);
+        CheckRestart(now);
 
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {-1, 0, 0}};
         nfds_t count = 1;
@@ -63,7 +71,7 @@ void Simulator::Run(int stopFd) {
             trace_.Note(std::string("poll failed: ") + std::strerror(errno));
             return;
         }
-        if (fds[0].revents) return;
+        if (fds[0].revents && (!onStopFd || onStopFd())) return;
         if (count < 2) continue;
         if (fds[1].revents & POLLIN) {
             ReadRequests();
@@ -78,7 +86,9 @@ void Simulator::Run(int stopFd) {
 
 std::optional<Simulator::Clock::time_point> Simulator::NextWakeup() const {
     std::optional<Clock::time_point> wakeup = writer_.NextDeadline();
-    if (vanishCheck_ && (!wakeup || *vanishCheck_ < *wakeup)) wakeup = vanishCheck_;
+    for (const auto& timer : {vanishCheck_, goDownAt_, comeBackAt_}) {
+        if (timer && (!wakeup || *timer < *wakeup)) wakeup = timer;
+    }
     return wakeup;
 }
 
@@ -108,6 +118,10 @@ void Simulator::OnFrame(const InboundFrame& frame) {
 
 void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload) {
     trace_.Request(channel, payload);
+    if (restarting_) {
+        trace_.Note("request not answered: the device is restarting");
+        return;
+    }
     if (faults_.AnswersExhausted(answersQueued_)) {
         trace_.Note("request not answered: the device is going");
         if (writer_.Idle()) Vanish();
@@ -118,6 +132,7 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         return;
     }
     DispatchResult result = commands_.Dispatch(device_, channel, payload);
+    TraceDeviceNotes();
     std::string code = HexBytes({payload.data(), 2});
     if (result.outcome == DispatchResult::Outcome::Unknown) {
         trace_.Note("unknown command " + code + " on ch" + std::to_string(channel) + ": no answer");
@@ -141,6 +156,7 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
     }
     writer_.Queue(Clock::now() + faults_.AnswerDelay(), std::move(answer));
     ++answersQueued_;
+    if (device_.PendingReset()) restarting_ = true;
 }
 
 void Simulator::WriteDue(Clock::time_point now) {
@@ -173,6 +189,72 @@ void Simulator::Vanish() {
     port_.reset();
     writer_.Clear();
     vanishCheck_.reset();
+    restarting_ = false;
+    goDownAt_.reset();
+    comeBackAt_.reset();
+}
+
+void Simulator::TraceDeviceNotes() {
+    for (const std::string& note : device_.TakeNotes()) trace_.Note(note);
+}
+
+void Simulator::CheckRestart(Clock::time_point now) {
+    // Once the reset's answer is out (or was lost with the line), the device goes.
+    if (restarting_ && !goDownAt_ && !comeBackAt_ && writer_.Idle()) {
+        goDownAt_ = std::max(now, writer_.LineFreeAt()) + kSettleTime;
+        goDownLooks_ = 0;
+    }
+    if (goDownAt_ && now >= *goDownAt_) {
+        // The answer to the reset should reach the program before the line hangs up, as it
+        // does on the real device; a program that does not read it gets the hang-up anyway.
+        if (port_ && port_->UnreadBySlave() > 0 && ++goDownLooks_ < kRestartLooks) {
+            goDownAt_ = now + kSettleTime;
+        } else {
+            GoDownForRestart(now);
+        }
+    }
+    if (comeBackAt_ && now >= *comeBackAt_) ComeBack(now);
+}
+
+void Simulator::GoDownForRestart(Clock::time_point now) {
+    bool toBoot = device_.PendingReset().value_or(false);
+    trace_.Note(std::string("restart into the ") + (toBoot ? "boot loader" : "main firmware") + ": port closed for " +
+                std::to_string(resetDowntime_.count()) + " ms");
+    link_.reset();
+    port_.reset();
+    writer_.Clear();
+    decoder_ = RequestDecoder();
+    goDownAt_.reset();
+    comeBackAt_ = now + resetDowntime_;
+}
+
+void Simulator::ComeBack(Clock::time_point now) {
+    if (!port_) {
+        std::string error;
+        port_ = PtyPort::Open(error);
+        if (!port_) {
+            trace_.Note("restart: no terminal (" + error + "), trying again");
+            comeBackAt_ = now + kReopenRetry;
+            return;
+        }
+        slavePath_ = port_->SlavePath();
+    }
+    if (com_ && !link_) {
+        std::string error;
+        link_ = PortPublication::Publish(portsFolder_, *com_, slavePath_, error);
+        if (!link_) {
+            trace_.Note("restart: cannot publish COM " + std::to_string(*com_) + " (" + error + "), trying again");
+            comeBackAt_ = now + kReopenRetry;
+            return;
+        }
+    }
+    comeBackAt_.reset();
+    restarting_ = false;
+    device_.CompleteReset();
+    TraceDeviceNotes();
+    trace_.Note(std::string("back in the ") + (device_.InBootMode() ? "boot loader" : "main firmware") + " on " +
+                slavePath_ + (com_ ? " as COM " + std::to_string(*com_) : std::string()));
+    if (onReopened_) onReopened_(slavePath_);
 }
 
 }  // namespace kalvo::devsim

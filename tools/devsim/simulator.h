@@ -1,8 +1,10 @@
 #pragma once
 // The running simulator: one pseudo-terminal, one device, one event loop. Requests are decoded
 // as they arrive, looked up in the command table and answered on the requesting channel, with
-// the faults of the FaultInjector applied on the way.
+// the faults of the FaultInjector applied on the way. A reset takes the terminal (and the comN
+// link) away for a while and brings a new one up, as a USB device that restarts does.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,6 +19,7 @@
 namespace kalvo::devsim {
 
 inline constexpr int kDefaultBaud = 230400;
+inline constexpr std::chrono::milliseconds kDefaultResetDowntime{1500};
 
 class Simulator {
 public:
@@ -29,11 +32,19 @@ public:
     // when either fails; nothing is left behind then.
     bool Start(std::optional<int> com, const std::string& portsFolder, std::string& error);
     const std::string& SlavePath() const { return slavePath_; }
-    // False once the device has vanished.
+    // False once the device has vanished, and while it restarts.
     bool HasPort() const { return port_.has_value(); }
 
-    // Serves the line until stopFd becomes readable (a signalfd, an eventfd...). It is not read.
-    void Run(int stopFd);
+    void SetResetDowntime(std::chrono::milliseconds downtime) { resetDowntime_ = downtime; }
+    // Called with the new slave path each time the device is back from a restart.
+    void OnPortReopened(std::function<void(const std::string& slavePath)> callback) {
+        onReopened_ = std::move(callback);
+    }
+
+    // Serves the line until stopFd becomes readable (a signalfd, an eventfd...). Without a
+    // callback it is not read and the loop ends; with one, the callback reads it and says
+    // whether to stop.
+    void Run(int stopFd, const std::function<bool()>& onStopFd = {});
 
 private:
     void ReadRequests();
@@ -42,6 +53,10 @@ private:
     void WriteDue(Clock::time_point now);
     void CheckVanish(Clock::time_point now);
     void Vanish();
+    void TraceDeviceNotes();
+    void CheckRestart(Clock::time_point now);
+    void GoDownForRestart(Clock::time_point now);
+    void ComeBack(Clock::time_point now);
     std::optional<Clock::time_point> NextWakeup() const;
 
     SimDevice& device_;
@@ -52,6 +67,8 @@ private:
 
     std::optional<PtyPort> port_;
     std::optional<PortPublication> link_;
+    std::optional<int> com_;
+    std::string portsFolder_;
     std::string slavePath_;
     RequestDecoder decoder_;
 
@@ -59,6 +76,14 @@ private:
     unsigned answersWritten_ = 0;
     // When to look whether the last allowed answer has been read and the device may go.
     std::optional<Clock::time_point> vanishCheck_;
+
+    std::chrono::milliseconds resetDowntime_ = kDefaultResetDowntime;
+    std::function<void(const std::string&)> onReopened_;
+    // Set by a reset's answer: the line goes once the writer is idle, until the device is back.
+    bool restarting_ = false;
+    std::optional<Clock::time_point> goDownAt_;
+    int goDownLooks_ = 0;
+    std::optional<Clock::time_point> comeBackAt_;
 };
 
 }  // namespace kalvo::devsim

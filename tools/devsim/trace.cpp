@@ -56,6 +56,10 @@ void Trace::Note(std::string_view text) {
     if (Enabled()) WriteLine("! " + std::string(text));
 }
 
+void Trace::Line(std::string_view text) {
+    if (Enabled()) WriteLine(std::string(text));
+}
+
 void Trace::WriteLine(std::string line) {
     line += '\n';
     std::size_t done = 0;

@@ -23,6 +23,8 @@ public:
     void Request(int channel, std::span<const std::uint8_t> payload);
     void Answer(int channel, std::span<const std::uint8_t> payload);
     void Note(std::string_view text);
+    // A line as it is, for logs other than the traffic trace.
+    void Line(std::string_view text);
 
 private:
     void WriteLine(std::string line);
