@@ -4,7 +4,10 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Debian packages the build and the tests need.
-KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev)
+KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
+                qt6-base-dev libgl-dev libjpeg-dev)
+# Only for pictures of the window.
+KALVO_GUI_PACKAGES=(xvfb xauth)
 
 ensure_packages() {
     local missing=()

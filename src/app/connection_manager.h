@@ -41,6 +41,8 @@ public:
     int ScanCount() const { return scanCount_; }
     int ScanOrder(int index) const { return scanOrder_[static_cast<std::size_t>(index)]; }
     bool OrderChanged() const { return orderChanged_; }
+    // The first scan has run: ports present then are excluded until they come back.
+    bool FirstScanDone() const { return !firstScan_; }
     int preferredPort = -1;  // where a device last answered
 
 private:

@@ -41,6 +41,8 @@ public:
     DeviceCommands commands{link, identification};
     DeviceIdentity identity;
     ConnectionManager connection{port, link, log, ui, language};
+    // The private temporary folder; empty until start-up has made it.
+    std::string tempFolder;
     ProcessingTick tick{*this};
 };
 

@@ -1,0 +1,47 @@
+// kalvo-explorer: the desktop program.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include "gui/main_window.h"
+#include "gui/qt_ui_port.h"
+#include "i18n/captions.h"
+
+int main(int argc, char** argv) {
+    // SIGTERM and SIGINT end the program through the same shutdown as Exit. They are blocked
+    // before any thread starts (the serial reader inherits the mask) and read from a signalfd.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kalvo::kApplicationTitle.data(),
+                                                       static_cast<int>(kalvo::kApplicationTitle.size())));
+    kalvo::QtUiPort ui;
+    kalvo::AppContext context(ui, kalvo::PortDirectory::FromEnvironment());
+    kalvo::MainWindow window(context, ui);
+
+    QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+        signalfd_siginfo info;
+        [[maybe_unused]] ssize_t n = read(stopFd, &info, sizeof info);
+        window.close();
+        // Also ends a message box that start-up may be showing.
+        QApplication::exit(0);
+    });
+
+    int status = 0;
+    if (window.FormCreate()) {
+        window.show();
+        status = app.exec();
+    }
+    window.FormDestroy();
+    close(stopFd);
+    return status;
+}

@@ -1,0 +1,29 @@
+#include "gui/options_store.h"
+
+namespace kalvo {
+
+namespace {
+constexpr const char* kGroup = "MANAGER/OPTIONS/";
+}
+
+// On Linux this is ~/.config/KALVO/TRV8.conf (XDG_CONFIG_HOME honoured).
+OptionsStore::OptionsStore() : settings_(QSettings::NativeFormat, QSettings::UserScope, "KALVO", "TRV8") {}
+
+int OptionsStore::Read(const char* name) {
+    settings_.sync();
+    bool ok = false;
+    int value = settings_.value(QString(kGroup) + name).toInt(&ok);
+    return ok ? value : 0;
+}
+
+void OptionsStore::Write(const char* name, int value) {
+    settings_.setValue(QString(kGroup) + name, value);
+    settings_.sync();
+}
+
+int OptionsStore::LoadLanguage() { return Read("LANGUAGE"); }
+int OptionsStore::LoadPage() { return Read("PAGENUM"); }
+void OptionsStore::StoreLanguage(int value) { Write("LANGUAGE", value); }
+void OptionsStore::StorePage(int value) { Write("PAGENUM", value); }
+
+}  // namespace kalvo

@@ -1,0 +1,28 @@
+#pragma once
+// The UI port of the desktop program: modal message boxes, the status panel, the progress bar,
+// the busy window, and processEvents() while the core waits for the device.
+#include "platform/ui_port.h"
+
+namespace kalvo {
+
+class MainWindow;
+
+class QtUiPort : public UiPort {
+public:
+    // The window that owns the panels; until it is attached, boxes have no parent.
+    void Attach(MainWindow* window) { window_ = window; }
+
+    void ShowMessage(MessageKind kind, const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    void ShowStatus(const std::string& text, StatusStyle style) override;
+    void ShowProgress(int position, int max) override;
+    void ReplaceLastLogLine(const std::string& text) override;
+    void ShowBusy() override;
+    void HideBusy() override;
+    void Pump() override;
+
+private:
+    MainWindow* window_ = nullptr;
+};
+
+}  // namespace kalvo
