@@ -55,7 +55,8 @@ TEST(DeviceIdentityCodes, BoardTypesAndClockCapableBoards) {
     EXPECT_EQ(BoardCodeOfType(8), 520);
     EXPECT_EQ(BoardCodeOfType(6), 630);
     std::vector<int> further;
-    for (std::uint8_t type : {2, 3, 5, 7, 9, 10, 11, 12}) {
+    for (std::uint8_t type : {std::uint8_t{2}, std::uint8_t{3}, std::uint8_t{5}, std::uint8_t{7}, std::uint8_t{9},
+                              std::uint8_t{10}, std::uint8_t{11}, std::uint8_t{12}}) {
         std::optional<int> code = BoardCodeOfType(type);
         ASSERT_TRUE(code);
         EXPECT_NE(*code, 0);
