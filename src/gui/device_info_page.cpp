@@ -8,7 +8,8 @@ namespace kalvo {
 
 DeviceInfoPage::DeviceInfoPage(QWidget* parent) : QWidget(parent) {
     setObjectName("TabSheet_DevInfo");
-    memo_ = new QPlainTextEdit(this);
+    memo_ = new QTextEdit(this);
+    memo_->setAcceptRichText(false);
     memo_->setObjectName("Memo_Info");
     memo_->setReadOnly(true);
     QFont font("Arial Narrow");

@@ -1,7 +1,7 @@
 #pragma once
 // The "О приборе" page: what the connected device is and whether the built-in firmware is
 // newer, with the upgrade button.
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QWidget>
 
@@ -20,7 +20,7 @@ public:
     QPushButton* RenewButton() const { return renew_; }
 
 private:
-    QPlainTextEdit* memo_;
+    QTextEdit* memo_;
     QPushButton* renew_;
     std::vector<std::string> shown_;
 };
