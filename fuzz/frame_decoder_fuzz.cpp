@@ -19,6 +19,7 @@ public:
     void ShowBusy() override {}
     void HideBusy() override {}
     void Pump() override {}
+    void Wait(int) override {}
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "cli/console_ui_port.h"
 
+#include <chrono>
+#include <thread>
+
 namespace kalvo {
 
 namespace {
@@ -20,6 +23,10 @@ void ConsoleUiPort::ShowMessage(MessageKind kind, const std::string& text) {
 bool ConsoleUiPort::Confirm(const std::string& text) {
     err_ << text << (assumeYes_ ? " [yes]\n" : " [no: run with --yes to agree]\n") << std::flush;
     return assumeYes_;
+}
+
+void ConsoleUiPort::Wait(int milliseconds) {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace kalvo

@@ -19,6 +19,8 @@ public:
     void ShowBusy() override {}
     void HideBusy() override {}
     void Pump() override {}
+    // Nothing to keep alive: the wait is the point.
+    void Wait(int milliseconds) override;
 
 private:
     std::ostream& err_;

@@ -1,6 +1,8 @@
 #include "gui/qt_ui_port.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -50,5 +52,17 @@ void QtUiPort::HideBusy() {
 }
 
 void QtUiPort::Pump() { QCoreApplication::processEvents(); }
+
+}  // namespace kalvo
+
+namespace kalvo {
+
+void QtUiPort::Wait(int milliseconds) {
+    if (milliseconds <= 0) return;
+    // A local loop sleeps in the event dispatcher until the timer or an event comes.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 }  // namespace kalvo

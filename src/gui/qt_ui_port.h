@@ -20,6 +20,7 @@ public:
     void ShowBusy() override;
     void HideBusy() override;
     void Pump() override;
+    void Wait(int milliseconds) override;
 
 private:
     MainWindow* window_ = nullptr;

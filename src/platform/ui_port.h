@@ -30,6 +30,8 @@ public:
     virtual void HideBusy() = 0;
     // Lets the front end process its pending events while the core waits for the device.
     virtual void Pump() = 0;
+    // Waits this long while the front end goes on processing its events (timers included).
+    virtual void Wait(int milliseconds) = 0;
 };
 
 }  // namespace kalvo

@@ -31,6 +31,7 @@ public:
     void ShowBusy() override { calls.push_back("busy"); }
     void HideBusy() override { calls.push_back("idle"); }
     void Pump() override { ++pumps; }
+    void Wait(int milliseconds) override { calls.push_back("wait: " + std::to_string(milliseconds)); }
 
     std::vector<std::string> calls;
     std::deque<bool> answers;
