@@ -7,6 +7,15 @@ constexpr std::uint32_t kUidAddressOldBoot = 0x1FFFF7E8;
 constexpr std::uint16_t kOldBootLimit = 0x0106;
 constexpr std::uint32_t kCpu1Inf1Stored = 0x08002780;
 constexpr std::uint32_t kCpu1Inf1Actual = 0x080027F0;
+
+// A whole record from device memory (with messages), or nothing.
+template <typename Record>
+std::optional<Record> ReadExactly(DeviceCommands& commands, std::uint32_t address) {
+    Record bytes{};
+    int size = static_cast<int>(bytes.size());
+    if (commands.ReadMemoryBlocks(address, bytes.data(), size, true) != size) return std::nullopt;
+    return bytes;
+}
 }  // namespace
 
 std::optional<SoftInfo> IdentificationCache::GetSoftInfo() {
@@ -84,13 +93,9 @@ bool IdentificationCache::ReadUid(DeviceUid& out) {
     if (!EnsureCpuDescriptor(true) || !softInfo_) return false;
     std::uint32_t address = UidAddress();
     if (address == 0) return false;
-    DeviceUid bytes{};
-    if (commands_.ReadMemoryBlocks(address, bytes.data(), static_cast<int>(bytes.size()), true) !=
-        static_cast<int>(bytes.size()))
-        return false;
-    out = bytes;
-    uid_ = bytes;
-    return true;
+    uid_ = ReadExactly<DeviceUid>(commands_, address);
+    if (uid_) out = *uid_;
+    return uid_.has_value();
 }
 
 bool IdentificationCache::ReadInf1() {
@@ -98,12 +103,8 @@ bool IdentificationCache::ReadInf1() {
     if (!EnsureCpuDescriptor(true)) return false;
     std::uint32_t address = Inf1Address();
     if (address == 0) return false;
-    Inf1Record bytes{};
-    if (commands_.ReadMemoryBlocks(address, bytes.data(), static_cast<int>(bytes.size()), true) !=
-        static_cast<int>(bytes.size()))
-        return false;
-    inf1_ = bytes;
-    return true;
+    inf1_ = ReadExactly<Inf1Record>(commands_, address);
+    return inf1_.has_value();
 }
 
 void IdentificationCache::ClearIdentificationCache() {

@@ -23,6 +23,7 @@
 
 #include "devsim/device_commands.h"
 #include "devsim/simulator.h"
+#include "devsim_test_support.h"
 #include "link/frame_codec.h"
 
 extern char** environ;
@@ -30,15 +31,10 @@ extern char** environ;
 namespace kalvo::devsim {
 namespace {
 
+using test::With;
+
 using Bytes = std::vector<std::uint8_t>;
 
-// Fault settings with one field changed (designated initialisers would warn about the rest).
-template <typename Field, typename Value>
-FaultOptions With(Field FaultOptions::*field, Value value) {
-    FaultOptions options;
-    options.*field = value;
-    return options;
-}
 using namespace std::chrono_literals;
 
 // Bounds a wait that normally ends at once; only a broken simulator ever reaches it.

@@ -10,6 +10,7 @@
 #include "devsim/byte_io.h"
 #include "devsim/device_commands.h"
 #include "devsim/device_model.h"
+#include "devsim/fault_injector.h"
 
 namespace kalvo::devsim::test {
 
@@ -95,6 +96,14 @@ inline Bytes Fields32And8(std::uint32_t address, std::uint8_t value) {
     AppendU32(fields, address);
     fields.push_back(value);
     return fields;
+}
+
+// Fault settings with one field changed (designated initialisers would warn about the rest).
+template <typename Field, typename Value>
+FaultOptions With(Field FaultOptions::*field, Value value) {
+    FaultOptions options;
+    options.*field = value;
+    return options;
 }
 
 }  // namespace kalvo::devsim::test

@@ -16,20 +16,16 @@
 #include "devsim/fault_injector.h"
 #include "devsim/frame_io.h"
 #include "devsim/trace.h"
+#include "devsim_test_support.h"
 #include "link/frame_codec.h"
 
 namespace kalvo::devsim {
 namespace {
 
+using test::With;
+
 using Bytes = std::vector<std::uint8_t>;
 
-// Fault settings with one field changed (designated initialisers would warn about the rest).
-template <typename Field, typename Value>
-FaultOptions With(Field FaultOptions::*field, Value value) {
-    FaultOptions options;
-    options.*field = value;
-    return options;
-}
 
 const Bytes kVantegor = {0x56, 0x61, 0x6E, 0x74, 0x65, 0x67, 0x6F, 0x72};
 const Bytes kVantegorRequestWire = {0xC0, 0x00, 0x01, 0x00, 0x01, 0x01, 0x00, 0x56, 0x61,
