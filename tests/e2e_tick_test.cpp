@@ -13,8 +13,7 @@ namespace {
 
 class TickAgainstSim : public ::testing::Test, public test::SimFixture {
 protected:
-    TickAgainstSim()
-        : context(ui, PortDirectory(PortsFolder(), false)), tick(context, [this] { return now; }) {}
+    TickAgainstSim() : context(ui, PortDirectory(PortsFolder(), false)) { tick.SetClock([this] { return now; }); }
 
     // One Timer_Proc period.
     void Tick() {
@@ -36,7 +35,7 @@ protected:
     test::RecordingUiPort ui;
     AppContext context;
     std::uint32_t now = 5000;
-    ProcessingTick tick;
+    ProcessingTick& tick = context.tick;
 };
 
 TEST_F(TickAgainstSim, IdentifiesASecondAfterConnectingAndResetsWhenTheDeviceGoes) {

@@ -9,6 +9,7 @@
 #include "link/device_commands.h"
 #include "link/identification.h"
 #include "link/link.h"
+#include "measure/live_measurement.h"
 #include "platform/port_directory.h"
 #include "platform/ui_port.h"
 
@@ -19,6 +20,7 @@ public:
     AppContext(UiPort& frontEnd, PortDirectory ports, InterfaceLanguage initialLanguage = InterfaceLanguage::English)
         : ui(frontEnd), language(initialLanguage), directory(std::move(ports)) {
         port.SetLogCallback([this](const std::string& line) { log.LogLine(line); });
+        tick.measurementStep = [this] { live.MeasurementStep(); };
     }
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
@@ -44,6 +46,7 @@ public:
     // The private temporary folder; empty until start-up has made it.
     std::string tempFolder;
     ProcessingTick tick{*this};
+    LiveMeasurement live{*this};
 };
 
 }  // namespace kalvo

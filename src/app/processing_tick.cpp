@@ -8,6 +8,8 @@ namespace kalvo {
 
 ProcessingTick::ProcessingTick(AppContext& context, Clock clock) : context_(context), clock_(std::move(clock)) {
     if (!clock_) clock_ = [] { return static_cast<std::uint32_t>(TickCount()); };
+    // A device found by the very first tick still waits its second before identification.
+    connectionStart_ = clock_();
 }
 
 void ProcessingTick::Run() {

@@ -35,6 +35,8 @@ public:
     explicit ProcessingTick(AppContext& context, Clock clock = {});
 
     void Run();  // Timer_ProcTimer
+    // Tests turn the clock by hand.
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
 
     bool Active() const { return active_ != 0; }          // ProcessingTickActive
     bool DeviceRecognised() const { return recognised_; }

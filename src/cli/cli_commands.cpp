@@ -1,6 +1,9 @@
 #include "cli/cli_commands.h"
 
+#include <algorithm>
+
 #include "firmware/device_information.h"
+#include "platform/tick_clock.h"
 
 #include <charconv>
 #include <cstring>
@@ -10,6 +13,9 @@
 namespace kalvo {
 
 namespace {
+
+constexpr std::uint64_t kConnectLimitMs = 15000;
+constexpr std::uint64_t kReadingLimitMs = 10000;
 
 std::optional<int> ParseInt(std::string_view text) {
     int value = 0;
@@ -26,6 +32,9 @@ std::string CliUsage() {
            "  ports                        list the serial ports by COM number\n"
            "  ping --port N [--count K]    run the connection test K times on COM N\n"
            "  identify --port N            connect and identify the device on COM N\n"
+           "  measure --port N [--count K] [--dose-reset]\n"
+           "                               K live readings (default 1); --dose-reset first resets\n"
+           "                               the accumulated dose (with --yes to agree)\n"
            "options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
@@ -40,7 +49,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         return std::nullopt;
     }
     options.command = args[0];
-    if (options.command != "ports" && options.command != "ping" && options.command != "identify") {
+    if (options.command != "ports" && options.command != "ping" && options.command != "identify" &&
+        options.command != "measure") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -55,6 +65,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         };
         if (arg == "--yes") {
             options.yes = true;
+        } else if (arg == "--dose-reset") {
+            options.doseReset = true;
         } else if (arg == "--port" || arg == "--count") {
             auto text = value();
             if (!text) return std::nullopt;
@@ -132,26 +144,68 @@ int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, s
 
 namespace kalvo {
 
-bool ConnectAndIdentify(AppContext& context, int port, std::ostream& out, std::ostream& err) {
-    if (!OpenDevicePort(context, port, err)) return false;
-    const auto* pattern = reinterpret_cast<const std::uint8_t*>(kConnectionTestPattern.data());
-    if (context.link.ConnectionTest(pattern, static_cast<int>(kConnectionTestPattern.size()), false) != 1) {
-        err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
-        return false;
+bool ConnectAndIdentify(AppContext& context, ConsoleUiPort& ui, int port, std::ostream& out, std::ostream& err) {
+    context.connection.Action_Connection_Manual_NumberExecute(std::to_string(port));
+    if (context.connection.Mode() != ConnectionMode::Manual) return false;
+    const std::uint64_t start = TickCount();
+    while (context.tick.State() != IdentificationState::Identified) {
+        ui.Wait(50);
+        if (context.tick.State() == IdentificationState::Identified) break;
+        bool stepped = !context.connection.Panel().text.empty();
+        if ((stepped && !context.connection.DeviceConnected()) || TickCount() - start > kConnectLimitMs) {
+            err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
+            return false;
+        }
     }
-    std::size_t first = context.log.Lines().size();
-    bool identified =
-        ReadDeviceInformation(context.identity, context.identification, context.commands, context.log);
+    // The identification as the report log has it, from its opening banner on.
     const auto& lines = context.log.Lines();
+    auto header = std::find(lines.rbegin(), lines.rend(), "# Read Device Information:");
+    std::size_t first = header == lines.rend() ? lines.size() : static_cast<std::size_t>(lines.rend() - header) - 2;
     for (std::size_t i = first; i < lines.size(); ++i) out << lines[i] << '\n';
-    if (!identified)
+    if (!context.tick.DeviceRecognised()) {
         err << context.Pick("Прибор не поддерживается или не опознан", "The device is not supported or not recognised")
             << '\n';
-    return identified;
+        return false;
+    }
+    return true;
 }
 
-int RunIdentify(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
-    return ConnectAndIdentify(context, options.port, out, err) ? kExitOk : kExitFailure;
+int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+                std::ostream& err) {
+    return ConnectAndIdentify(context, ui, options.port, out, err) ? kExitOk : kExitFailure;
+}
+
+int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+               std::ostream& err) {
+    if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;
+    LiveMeasurement& live = context.live;
+    if (!live.MeasurementAccessCheck()) {
+        err << ConsoleText(live.Page().versionMessage) << '\n';
+        return kExitFailure;
+    }
+    if (options.doseReset) {
+        live.BitBtn_Measure_Dose_ResetClick();
+        if (!live.DoseResetSucceeded()) return kExitFailure;
+    }
+    // As the page with automatic reading on: once a second, the dose every tenth reading.
+    live.measuringPageActive = true;
+    int printed = 0;
+    std::uint64_t lastProgress = TickCount();
+    while (printed < options.count) {
+        ui.Wait(50);
+        if (live.Readings() > printed) {
+            ++printed;
+            lastProgress = TickCount();
+            out << live.Page().rateText;
+            if (live.LastReadingHadDose()) out << "; " << live.Page().doseText;
+            out << '\n' << std::flush;
+        } else if (TickCount() - lastProgress > kReadingLimitMs) {
+            err << context.Pick("Нет показаний от прибора", "No readings from the device") << '\n';
+            return kExitFailure;
+        }
+    }
+    live.measuringPageActive = false;
+    return kExitOk;
 }
 
 }  // namespace kalvo

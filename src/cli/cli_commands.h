@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "cli/console_ui_port.h"
 
 namespace kalvo {
 
@@ -20,6 +21,7 @@ struct CliOptions {
     std::string logFile;
     InterfaceLanguage language = InterfaceLanguage::English;
     bool yes = false;
+    bool doseReset = false;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.
@@ -28,14 +30,18 @@ std::string CliUsage();
 
 int RunPorts(AppContext& context, std::ostream& out);
 int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
-int RunIdentify(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+                std::ostream& err);
+int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+               std::ostream& err);
 
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.
 bool OpenDevicePort(AppContext& context, int port, std::ostream& err);
 
-// What every device command does first, as the window does: open the port, run the connection
-// test and identify the device. The identification lines of the report log go to `out`.
-bool ConnectAndIdentify(AppContext& context, int port, std::ostream& out, std::ostream& err);
+// What every device command does first, as the window does: the port chosen by hand, the
+// processing tick connecting and identifying the device. The identification lines of the report
+// log go to `out`; true only for a supported device.
+bool ConnectAndIdentify(AppContext& context, ConsoleUiPort& ui, int port, std::ostream& out, std::ostream& err);
 
 }  // namespace kalvo

@@ -1,11 +1,16 @@
 #pragma once
 // The UI port of kalvo-cli: messages go to stderr, questions are answered by --yes, and there is
 // no event loop to pump.
+#include <chrono>
+#include <functional>
 #include <ostream>
 
 #include "platform/ui_port.h"
 
 namespace kalvo {
+
+// Message texts break their lines with "\n\r"; a terminal wants "\n".
+std::string ConsoleText(std::string text);
 
 class ConsoleUiPort : public UiPort {
 public:
@@ -19,12 +24,15 @@ public:
     void ShowBusy() override {}
     void HideBusy() override {}
     void Pump() override {}
-    // Nothing to keep alive: the wait is the point.
+    // Sleeps, running the timer procedure every 100 ms as the window's Timer_Proc would.
     void Wait(int milliseconds) override;
+
+    std::function<void()> timerProc;
 
 private:
     std::ostream& err_;
     bool assumeYes_;
+    std::chrono::steady_clock::time_point nextTimer_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace kalvo

@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
 
     ConsoleUiPort ui(std::cerr, options->yes);
     AppContext context(ui, PortDirectory::FromEnvironment(), options->language);
+    // The console's stand-in for the window's Timer_Proc.
+    ui.timerProc = [&context] { context.tick.Run(); };
 
     int status = kExitFailure;
     if (options->command == "ports") {
@@ -17,7 +19,9 @@ int main(int argc, char** argv) {
     } else if (options->command == "ping") {
         status = RunPing(context, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {
-        status = RunIdentify(context, *options, std::cout, std::cerr);
+        status = RunIdentify(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "measure") {
+        status = RunMeasure(context, ui, *options, std::cout, std::cerr);
     }
     context.port.Close();
     if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {

@@ -2,6 +2,7 @@
 // A UI port for tests: records every call as a text line and answers questions from a script.
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,19 @@ public:
     void ShowBusy() override { calls.push_back("busy"); }
     void HideBusy() override { calls.push_back("idle"); }
     void Pump() override { ++pumps; }
-    void Wait(int milliseconds) override { calls.push_back("wait: " + std::to_string(milliseconds)); }
+    void Wait(int milliseconds) override {
+        if (onWait) {
+            onWait(milliseconds);
+        } else {
+            calls.push_back("wait: " + std::to_string(milliseconds));
+        }
+    }
 
     std::vector<std::string> calls;
     std::deque<bool> answers;
     std::atomic<int> pumps{0};
+    // What a wait does instead of being recorded: tests turn their clock and run the tick here.
+    std::function<void(int)> onWait;
 };
 
 }  // namespace kalvo::test

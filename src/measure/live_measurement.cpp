@@ -1,0 +1,202 @@
+#include "measure/live_measurement.h"
+
+#include <cstring>
+
+#include "app/context.h"
+#include "platform/tick_clock.h"
+#include "settings/device_parameters.h"
+
+namespace kalvo {
+
+namespace {
+enum AddressSlot { Rate, Count, ScaleBlock, DoseText, DoseUnit };
+constexpr std::uint16_t kAddressParameters[] = {param::kRateAddress, param::kCountAddress, param::kScaleBlockAddress,
+                                                param::kDoseTextAddress, param::kDoseUnitAddress};
+constexpr int kTextLength = 10;
+
+std::uint32_t Le32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Up to the first zero byte of a fixed 10-byte field.
+std::string FieldText(const std::uint8_t* bytes) {
+    const void* zero = std::memchr(bytes, 0, kTextLength);
+    std::size_t length = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes) : kTextLength;
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+}  // namespace
+
+LiveMeasurement::LiveMeasurement(AppContext& context, Clock clock) : context_(context), clock_(std::move(clock)) {
+    if (!clock_) clock_ = [] { return static_cast<std::uint32_t>(TickCount()); };
+}
+
+std::string LiveMeasurement::Pick(const char* russian, const char* english) const {
+    return context_.Pick(russian, english);
+}
+
+bool LiveMeasurement::MeasurementAccessCheck() {
+    if (!context_.connection.DeviceConnected() || !context_.tick.DeviceRecognised()) return false;
+    const std::uint16_t main = context_.identity.softInfo.mainVersion;
+    const int code = context_.identity.boardInfo.boardCode;
+    if (main == 0) {
+        page_.versionMessage = Pick("В режиме\n\rBOOT\n\rнедоступно", "In BOOT\n\rMode is\n\rUnavaliable");
+        return false;
+    }
+    if ((code == kBoardCodeR630 && main < kMeasureMinimumR630) || (code == kBoardCodeR520 && main < kMinimumR520)) {
+        page_.versionMessage = Pick("Обновите\n\rпрошивку\n\rприбора", "Need\n\rto Update\n\rFirmware");
+        return false;
+    }
+    page_.versionMessage.clear();
+    return true;
+}
+
+bool LiveMeasurement::FailRate() {
+    page_.rateText = kNoValue;
+    page_.barPosition = 0;
+    return false;
+}
+
+bool LiveMeasurement::ReadValue(std::uint32_t address, std::uint8_t* out, int length) {
+    return context_.commands.ReadMemory(address, out, length, false) == length;
+}
+
+bool LiveMeasurement::Prepare() {
+    if (!MeasurementAccessCheck()) return false;
+    for (std::size_t slot = 0; slot < addresses_.size(); ++slot) {
+        if (addresses_[slot] == 0 && !GetDeviceParameter(context_, kAddressParameters[slot], &addresses_[slot]))
+            return false;
+    }
+    std::uint32_t units = 0;
+    if (!GetDeviceParameter(context_, param::kUnits, &units)) return false;
+    unitCode_ = units & 0xFF;
+    return true;
+}
+
+bool LiveMeasurement::ReadMeasurement(bool withDose) {
+    if (!Prepare()) return FailRate();
+    std::string unit = unitCode_ == 0   ? Pick("мкЗв/ч", "uSv/h")
+                       : unitCode_ == 1 ? Pick("мкР/ч", "uR/h")
+                                        : std::string("CPM");
+
+    std::uint8_t value[4];
+    if (!ReadValue(addresses_[unitCode_ <= 1 ? Rate : Count], value, 4)) return FailRate();
+    std::uint32_t raw = Le32(value);
+    std::string number;
+    if (unitCode_ == 0) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%u,%02u", raw / 100, raw % 100);
+        number = text;
+    } else if (unitCode_ == 1) {
+        number = std::to_string(raw);
+    } else if (unitCode_ == 2) {
+        number = std::to_string(raw >> 1);
+    }
+    page_.rateText = number + " " + unit;
+
+    std::uint8_t scale = 0;
+    if (!ReadValue(addresses_[ScaleBlock] + 2, &scale, 1)) return FailRate();
+    page_.barPosition = scale > kScaleBarMax ? kScaleBarMax : scale;
+    page_.rateIndicatorLit = !page_.rateIndicatorLit;
+    ++readings_;
+    lastHadDose_ = false;
+    if (!withDose) return true;
+
+    std::uint8_t dose[kTextLength] = {};
+    std::uint8_t doseUnit[kTextLength] = {};
+    if (!SetDeviceParameter(context_, param::kCommand, command::kPrepareDoseText) ||
+        !ReadValue(addresses_[DoseText], dose, kTextLength) || !ReadValue(addresses_[DoseUnit], doseUnit, kTextLength)) {
+        page_.doseText = kNoValue;
+        return false;
+    }
+    page_.doseText = FieldText(dose) + " " + FieldText(doseUnit);
+    page_.doseIndicatorLit = !page_.doseIndicatorLit;
+    lastHadDose_ = true;
+    return true;
+}
+
+void LiveMeasurement::MeasurementStep() {
+    if (doseResetRequest_ > 0) {
+        doseResetRequest_ = SetDeviceParameter(context_, param::kCommand, command::kResetDose) ? 0 : -1;
+        counter_ = 0;
+    }
+    switch (state_) {
+    case MeasurementState::Idle:
+        page_.rateText = page_.doseText = kNoValue;
+        page_.barPosition = 0;
+        page_.rateIndicatorLit = page_.doseIndicatorLit = false;
+        state_ = MeasurementState::Armed;
+        break;
+    case MeasurementState::Armed:
+        if (measuringPageActive && page_.autoRead) {
+            counter_ = 0;
+            addresses_.fill(0);
+            state_ = MeasurementState::Running;
+            firstRunningTick_ = true;
+        }
+        break;
+    case MeasurementState::Running: {
+        if (!measuringPageActive || !page_.autoRead) {
+            state_ = MeasurementState::Idle;
+            break;
+        }
+        std::uint32_t now = clock_();
+        if (!firstRunningTick_ && now - lastReading_ < kReadingIntervalMs) break;
+        firstRunningTick_ = false;
+        lastReading_ = now;
+        if (ReadMeasurement(counter_ == 0)) {
+            counter_ = (counter_ + 1) % 10;
+        } else {
+            state_ = MeasurementState::Idle;
+        }
+        break;
+    }
+    }
+}
+
+void LiveMeasurement::BitBtn_Measure_ReadClick() {
+    bool enabled = page_.readButtonEnabled;
+    page_.readButtonEnabled = false;
+    ReadMeasurement(true);
+    page_.readButtonEnabled = enabled;
+}
+
+void LiveMeasurement::CheckBox_Measure_AutoReadClick(bool checked) {
+    page_.autoRead = checked;
+    page_.readButtonEnabled = !checked;
+}
+
+void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
+    bool pagesEnabled = page_.pagesEnabled;
+    page_.pagesEnabled = false;
+    doseResetSucceeded_ = false;
+    const std::string failure = Pick("Ошибка сброса накопленной дозы", "Error Reseting Accumulated Dose");
+    if (context_.ui.Confirm(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
+        if (!MeasurementAccessCheck()) {
+            context_.ui.ShowMessage(MessageKind::Error, failure);
+        } else {
+            doseResetRequest_ = 1;
+            std::uint32_t start = clock_();
+            bool timedOut = false;
+            // The processing tick carries the command out while the front end runs its events.
+            while (doseResetRequest_ > 0) {
+                if (clock_() - start > kDoseResetLimitMs) {
+                    doseResetRequest_ = 0;
+                    timedOut = true;
+                    break;
+                }
+                context_.ui.Wait(20);
+            }
+            if (timedOut || doseResetRequest_ < 0) {
+                context_.ui.ShowMessage(MessageKind::Error, failure);
+            } else {
+                doseResetSucceeded_ = true;
+                context_.ui.ShowMessage(MessageKind::Information,
+                                        Pick("Накопленная доза\n\rСброшена", "Accumulated Dose\nReseted"));
+            }
+        }
+    }
+    page_.pagesEnabled = pagesEnabled;
+}
+
+}  // namespace kalvo
