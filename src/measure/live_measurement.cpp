@@ -27,6 +27,19 @@ std::string FieldText(const std::uint8_t* bytes) {
 }
 }  // namespace
 
+std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std::uint32_t countValue) {
+    switch (unitCode) {
+    case 0: {
+        char text[24];
+        std::snprintf(text, sizeof text, "%u,%02u", rateValue / 100, rateValue % 100);
+        return text;
+    }
+    case 1: return std::to_string(rateValue);
+    case 2: return std::to_string(countValue >> 1);
+    default: return {};
+    }
+}
+
 LiveMeasurement::LiveMeasurement(AppContext& context, Clock clock) : context_(context), clock_(std::move(clock)) {
     if (!clock_) clock_ = [] { return static_cast<std::uint32_t>(TickCount()); };
 }
@@ -82,21 +95,11 @@ bool LiveMeasurement::ReadMeasurement(bool withDose) {
     std::uint8_t value[4];
     if (!ReadValue(addresses_[unitCode_ <= 1 ? Rate : Count], value, 4)) return FailRate();
     std::uint32_t raw = Le32(value);
-    std::string number;
-    if (unitCode_ == 0) {
-        char text[24];
-        std::snprintf(text, sizeof text, "%u,%02u", raw / 100, raw % 100);
-        number = text;
-    } else if (unitCode_ == 1) {
-        number = std::to_string(raw);
-    } else if (unitCode_ == 2) {
-        number = std::to_string(raw >> 1);
-    }
-    page_.rateText = number + " " + unit;
+    page_.rateText = RateNumberText(unitCode_, raw, raw) + " " + unit;
 
     std::uint8_t scale = 0;
     if (!ReadValue(addresses_[ScaleBlock] + 2, &scale, 1)) return FailRate();
-    page_.barPosition = scale > kScaleBarMax ? kScaleBarMax : scale;
+    page_.barPosition = ScaleBarPosition(scale);
     page_.rateIndicatorLit = !page_.rateIndicatorLit;
     ++readings_;
     lastHadDose_ = false;

@@ -33,6 +33,12 @@ struct MeasuringPage {
     bool pagesEnabled = true;          // PageControl1 during the reset question
 };
 
+// The number of the rate label by unit code: 0 hundredths with a comma (12,34), 1 whole, 2 the
+// count value halved; any other code gives no number.
+std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std::uint32_t countValue);
+// The bar's position for the device's scale byte.
+inline int ScaleBarPosition(std::uint8_t scale) { return scale > kScaleBarMax ? kScaleBarMax : scale; }
+
 class LiveMeasurement {
 public:
     using Clock = std::function<std::uint32_t()>;
