@@ -18,6 +18,7 @@
 #include "gui/busy_window.h"
 #include "gui/device_info_page.h"
 #include "gui/log_page.h"
+#include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
 
@@ -189,7 +190,9 @@ void MainWindow::BuildPages() {
         page->setObjectName(name);
         return page;
     };
-    pages_->addTab(placeholder("TabSheet_Measuring"), "Измерение");
+    measuring_ = new MeasuringPageWidget(context_.live, pages_);
+    connect(measuring_, &MeasuringPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
+    pages_->addTab(measuring_, "Измерение");
     pages_->addTab(placeholder("TabSheet_DevHistory"), "История");
     pages_->addTab(placeholder("TabSheet_DevControl_R630"), "R630:Настройки");
     pages_->addTab(placeholder("TabSheet_DevControl_R520"), "R520:Настройки");
@@ -314,6 +317,9 @@ void MainWindow::ApplyCaptions() {
     }
     manualMenu_->setTitle(caption("Action_Connection_Manual"));
     logPage_->ApplyCaptions(caption("Action_LOG_Clear"));
+    measuring_->ApplyCaptions(caption("GroupBox_Measure_Fon"), caption("GroupBox_Measure_Dose"),
+                              caption("CheckBox_Measure_AutoRead"), caption("BitBtn_Measure_Read"),
+                              caption("BitBtn_Measure_Dose_Reset"));
     deviceInfo_->RenewButton()->setText(caption("BitBtn_ReNewDeviceInfo"));
     pages_->setTabText(static_cast<int>(Page::Measuring), caption("TabSheet_Measuring"));
     pages_->setTabText(static_cast<int>(Page::History), caption("TabSheet_DevHistory"));
@@ -363,6 +369,7 @@ void MainWindow::UpdateActions() {
 }
 
 void MainWindow::Timer_ProcTimer() {
+    context_.live.measuringPageActive = pages_->currentIndex() == static_cast<int>(Page::Measuring);
     context_.tick.Run();
     RefreshFromModels();
 }
@@ -379,6 +386,7 @@ void MainWindow::RefreshFromModels() {
     SetTabVisible(Page::SettingsR520, device.r520TabVisible);
     deviceInfo_->RenewButton()->setEnabled(device.renewEnabled);
     deviceInfo_->ShowLines(device.infoLines);
+    measuring_->Refresh();
     UpdateActions();
 }
 

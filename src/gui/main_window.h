@@ -26,6 +26,7 @@ class AboutWindow;
 class BusyWindow;
 class DeviceInfoPage;
 class LogPage;
+class MeasuringPageWidget;
 class QtUiPort;
 
 class MainWindow : public QMainWindow {
@@ -65,6 +66,7 @@ public:
     BusyWindow* Busy() const { return busy_.get(); }
     DeviceInfoPage* DeviceInfo() const { return deviceInfo_; }
     LogPage* Log() const { return logPage_; }
+    MeasuringPageWidget* Measuring() const { return measuring_; }
     AppContext& Context() const { return context_; }
 
 protected:
@@ -90,6 +92,7 @@ private:
 
     QTabWidget* pages_ = nullptr;
     DeviceInfoPage* deviceInfo_ = nullptr;
+    MeasuringPageWidget* measuring_ = nullptr;
     LogPage* logPage_ = nullptr;
     QLabel* comPanel_ = nullptr;
     QLabel* connectionPanel_ = nullptr;

@@ -10,6 +10,7 @@
 #include "app/pages.h"
 #include "gui/device_info_page.h"
 #include "gui/main_window.h"
+#include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
 #include "support/sim_fixture.h"
 
@@ -163,6 +164,23 @@ private slots:
         QVERIFY(!window_->TabVisible(Page::SettingsR520));
         QVERIFY(window_->DeviceInfo()->RenewButton()->isEnabled());
         QVERIFY(window_->DeviceInfo()->Text().startsWith("Connected Device Information"));
+
+        // The measuring page reads once a second while it is shown, and clears when left.
+        window_->PageControl()->setCurrentIndex(int(Page::Measuring));
+        QVERIFY(QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return window_->Measuring()->DoseLabel()->text().endsWith(" uSv");
+        }, 5000));
+        QVERIFY(window_->Measuring()->RateLabel()->text().endsWith(" uSv/h"));
+        QVERIFY(window_->Measuring()->Notice()->text().isEmpty());
+        QVERIFY(!window_->Measuring()->ReadButton()->isEnabled());
+        window_->Measuring()->AutoRead()->click();
+        QVERIFY(window_->Measuring()->ReadButton()->isEnabled());
+        window_->Timer_ProcTimer();
+        window_->Timer_ProcTimer();
+        QCOMPARE(window_->Measuring()->RateLabel()->text(), QString("--------"));
+        window_->Measuring()->ReadButton()->click();
+        QVERIFY(window_->Measuring()->RateLabel()->text().endsWith(" uSv/h"));
 
         device.reset();  // unplugged
         QVERIFY(QTest::qWaitFor([&] {

@@ -62,6 +62,12 @@ int main(int argc, char** argv) {
         for (int page = 0; page < kPageCount; ++page) {
             if (!window.PageControl()->isTabVisible(page)) continue;
             window.PageControl()->setCurrentIndex(page);
+            if (page == static_cast<int>(Page::Measuring)) {
+                // A reading with the dose, as the page shows it after a second or so.
+                int before = context.live.Readings();
+                WaitFor([&] { return context.live.Readings() > before && context.live.LastReadingHadDose(); }, window,
+                        15000);
+            }
             QTest::qWait(200);
             QString name = QString("%1/%2-%3.png").arg(output, language, window.PageControl()->widget(page)->objectName());
             if (window.grab().save(name)) ++saved;
