@@ -39,7 +39,8 @@ inline constexpr TextPair kHistoryDeleteQuestion{"История в прибор
                                                  "History in Device will be deleted!\r\nContinue"};
 inline constexpr TextPair kHistoryDeleteError{"Ошибка удаления истории", "Error of History deleting"};
 
-// Chart titles.
+// Chart titles; the first is the chart's title before anything was drawn.
+inline constexpr std::string_view kHistoryChartDesignTitle = "-----------";
 inline constexpr TextPair kHistoryWaitingTitle{"Ожидание считывания истории", "Waiting of reading History"};
 inline constexpr TextPair kHistoryMinuteTitle{"История за минуту", "Hostory for Minute"};
 inline constexpr TextPair kHistoryHourTitle{"История за час", "Hostory for Hour"};
