@@ -9,6 +9,7 @@
 #include "link/device_commands.h"
 #include "link/identification.h"
 #include "link/link.h"
+#include "measure/history_download.h"
 #include "measure/live_measurement.h"
 #include "platform/port_directory.h"
 #include "platform/ui_port.h"
@@ -47,6 +48,7 @@ public:
     std::string tempFolder;
     ProcessingTick tick{*this};
     LiveMeasurement live{*this};
+    HistoryPage history{*this};
 };
 
 }  // namespace kalvo

@@ -1,0 +1,189 @@
+#include "measure/history_download.h"
+
+#include "app/context.h"
+#include "measure/history_access.h"
+#include "measure/history_texts.h"
+#include "settings/device_parameters.h"
+
+namespace kalvo {
+
+namespace {
+
+// The device side of the record fetch: 32-byte reads of the external flash, silently.
+class DevicePairs : public HistoryPairSource {
+public:
+    explicit DevicePairs(DeviceCommands& commands) : commands_(commands) {}
+    int ReadEflash(std::uint32_t address, std::uint8_t* buffer, int length) override {
+        return commands_.ReadEflash(address, buffer, length, false);
+    }
+
+private:
+    DeviceCommands& commands_;
+};
+
+// Switches the periodic link test off for a long exchange and restores it on every exit.
+class LinkTestPause {
+public:
+    explicit LinkTestPause(ConnectionManager& connection)
+        : connection_(connection), saved_(connection.linkTestEnabled) {
+        connection_.linkTestEnabled = false;
+    }
+    ~LinkTestPause() { connection_.linkTestEnabled = saved_; }
+    LinkTestPause(const LinkTestPause&) = delete;
+    LinkTestPause& operator=(const LinkTestPause&) = delete;
+
+private:
+    ConnectionManager& connection_;
+    bool saved_;
+};
+
+}  // namespace
+
+HistoryPage::HistoryPage(AppContext& context) : context_(context) {
+    view_.chart.title = {std::string(kHistoryChartDesignTitle)};
+}
+
+DoseConversion HistoryPage::Conversion() const { return DoseConversionOf(context_.identity, calibration_); }
+
+bool HistoryPage::AccessCheck() {
+    HistoryAccess access = HistoryAccessCheck(context_.connection.DeviceConnected(), context_.tick.DeviceRecognised(),
+                                              context_.identity, context_.language);
+    if (access.label) view_.versionMessage = *access.label;
+    return access.passes;
+}
+
+void HistoryPage::BitBtn_HIS_ReadClick() {
+    if (downloading_) {
+        cancelRequested_ = true;
+        return;
+    }
+    downloading_ = true;
+    cancelRequested_ = false;
+    view_.deleteEnabled = view_.navigationEnabled = view_.saveEnabled = false;
+    view_.readTag = 1;
+
+    store_.BeginDownload();
+    calibration_ = 100;
+    view_.chart = WaitingChart(context_.language);
+
+    Transfer();
+
+    if (store_.Loaded()) {
+        view_.navigationEnabled = true;
+        StartChartAt(chart_, deviceTime_);
+        Draw();
+    }
+    view_.readTag = 0;
+    downloading_ = false;
+    view_.deleteEnabled = view_.saveEnabled = true;
+}
+
+bool HistoryPage::Transfer() {
+    LinkTestPause pause(context_.connection);
+    csv_.Reset();
+    auto fail = [this](const TextPair& text) {
+        context_.ui.ShowMessage(MessageKind::Error, text.Pick(context_.language));
+        view_.progressPosition = 0;
+        return false;
+    };
+
+    std::uint32_t values[4] = {};
+    TimeRecord time{};
+    std::uint32_t calibration = 0;
+    if (context_.tick.Active() || !AccessCheck() ||
+        !SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin) ||
+        !context_.commands.ReadDeviceTime(time))
+        return fail(kHistoryReadError);
+    deviceTime_ = DeviceDateTime::FromBytes(time);
+    if (!GetDeviceParameter(context_, param::kCalibration, &calibration)) return fail(kHistoryReadError);
+    calibration_ = ClampCalibrationX100(calibration);
+    const std::uint16_t ring[] = {param::kRingGeometry, param::kRingCounts, param::kRingIndices, param::kRingFlags};
+    for (int i = 0; i < 4; ++i)
+        if (!GetDeviceParameter(context_, ring[i], &values[i])) return fail(kHistoryReadError);
+
+    HistoryHeader header = HistoryHeader::FromParameters(values[0], values[1], values[2], values[3]);
+    store_.SetHeader(header);
+    std::optional<HistoryPagePlan> plan = PlanHistoryRead(header);
+    if (!plan) {
+        context_.ui.ShowMessage(MessageKind::Error, kHistoryFormatError.Pick(context_.language));
+        return false;
+    }
+
+    const DoseConversion conversion = Conversion();
+    DevicePairs device(context_.commands);
+    view_.progressMax = static_cast<int>(plan->pageCount);
+    view_.progressPosition = 0;
+    for (std::uint32_t j = 0; j < plan->pageCount; ++j) {
+        if (cancelRequested_) {
+            context_.ui.ShowMessage(MessageKind::Warning, kHistoryReadCancelled.Pick(context_.language));
+            view_.progressPosition = 0;
+            SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+            return false;
+        }
+        std::uint32_t page = plan->PageAt(j);
+        if (!store_.ReadPage(page, device)) return fail(kHistoryReadError);
+        csv_.AddPage(store_.Image(), page, conversion);
+        view_.progressPosition = static_cast<int>(j);
+        if (onPage) onPage(static_cast<int>(j) + 1, static_cast<int>(plan->pageCount));
+        context_.ui.Pump();
+    }
+    view_.progressPosition = 0;
+    store_.MarkLoaded();
+    SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+    return true;
+}
+
+void HistoryPage::BitBtn_HIS_DeleteClick() {
+    if (!context_.ui.Confirm(kHistoryDeleteQuestion.Pick(context_.language))) return;
+    LinkTestPause pause(context_.connection);
+    if (!context_.tick.Active() && AccessCheck() &&
+        SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin)) {
+        SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
+        SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+    } else {
+        context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));
+    }
+    view_.progressPosition = 0;
+}
+
+void HistoryPage::Draw() {
+    if (drawing_ || !store_.Loaded()) return;
+    drawing_ = true;
+    // A draw over the image takes well under a millisecond, so it does not pump events and
+    // cannot nest.
+    view_.chart = DrawHistoryChart(store_, chart_.Request(Conversion(), context_.language));
+    drawing_ = false;
+}
+
+void HistoryPage::ShowAt(HistoryLevel level, const DeviceDateTime& position) {
+    chart_.level = level;
+    chart_.position = position;
+    Draw();
+}
+
+void HistoryPage::BitBtn_HIS_BackClick() {
+    if (store_.Loaded() && NavigateBack(chart_)) Draw();
+}
+void HistoryPage::BitBtn_HIS_UpClick() {
+    if (store_.Loaded() && NavigateUp(chart_)) Draw();
+}
+void HistoryPage::BitBtn_HIS_VperedClick() {
+    if (store_.Loaded() && NavigateForward(chart_)) Draw();
+}
+void HistoryPage::BitBtn_HIS_To_LastClick() {
+    if (store_.Loaded() && NavigateToLast(chart_)) Draw();
+}
+void HistoryPage::CheckBox_HIS_Show_MaxValClick(bool checked) {
+    chart_.showMaximum = checked;
+    Draw();
+}
+void HistoryPage::ChartBarDoubleClick(int index) {
+    if (store_.Loaded() && NavigateDrillDown(chart_, index)) Draw();
+}
+
+CsvSaveResult HistoryPage::BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile) {
+    HistoryCsvSaver saver(context_.ui, files);
+    return saver.Save(store_.Loaded(), csv_, context_.language, chooseFile);
+}
+
+}  // namespace kalvo

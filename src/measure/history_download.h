@@ -1,0 +1,87 @@
+#pragma once
+// The history page without its widgets: the download of the device's ring (progress, cancel at
+// a page boundary, exchange begin/end), the erase, the chart drawn from the downloaded copy and
+// its navigation, and the CSV text with its saving. The window and kalvo-cli show the
+// HistoryView and forward clicks.
+//
+// User-interface thread only. The download lets the front end pump its events once per page;
+// a click on the read button then only asks to cancel, and page changes are refused.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "measure/calendar.h"
+#include "measure/history_chart.h"
+#include "measure/history_csv.h"
+#include "measure/history_image.h"
+
+namespace kalvo {
+
+class AppContext;
+
+struct HistoryView {
+    int readTag = 0;                 // BitBtn_HIS_Read: 1 (Cancel) while downloading
+    bool deleteEnabled = true;       // BitBtn_HIS_Delete
+    bool saveEnabled = true;         // BitBtn_HIS_Save_CSV
+    bool navigationEnabled = false;  // Panel_HIS_Buttons
+    int progressMax = 0;             // ProgressBar_HIS_Read, in pages
+    int progressPosition = 0;
+    std::string versionMessage;      // Label_HIS_Version_Msg
+    ChartModel chart;
+};
+
+class HistoryPage {
+public:
+    explicit HistoryPage(AppContext& context);
+
+    // Starts a download, or asks the running one to stop.
+    void BitBtn_HIS_ReadClick();
+    void BitBtn_HIS_DeleteClick();
+    // False (refused) while a download runs.
+    bool PageControl1Changing() const { return !downloading_; }
+
+    // Navigation; each redraws when it moved.
+    void BitBtn_HIS_BackClick();
+    void BitBtn_HIS_UpClick();
+    void BitBtn_HIS_VperedClick();
+    void BitBtn_HIS_To_LastClick();
+    void CheckBox_HIS_Show_MaxValClick(bool checked);
+    // A double click on bar `index` of Series1 or Series2 drills down into it.
+    void ChartBarDoubleClick(int index);
+    // Draw for the current level and position; never nested.
+    void Draw();
+    // Positions the chart (kalvo-cli's --chart LEVEL --at TIME).
+    void ShowAt(HistoryLevel level, const DeviceDateTime& position);
+
+    CsvSaveResult BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile);
+
+    const HistoryView& View() const { return view_; }
+    bool Loaded() const { return store_.Loaded(); }
+    bool Downloading() const { return downloading_; }
+    const HistoryStore& Store() const { return store_; }
+    const HistoryCsv& Csv() const { return csv_; }
+    const HistoryChartState& ChartState() const { return chart_; }
+    DeviceDateTime DeviceTime() const { return deviceTime_; }
+    std::uint32_t CalibrationX100() const { return calibration_; }
+    DoseConversion Conversion() const;
+
+    // Called after every page of a download (progress for kalvo-cli).
+    std::function<void(int done, int total)> onPage;
+
+private:
+    bool Transfer();
+    bool AccessCheck();
+
+    AppContext& context_;
+    HistoryStore store_;
+    HistoryCsv csv_;
+    HistoryChartState chart_;
+    DeviceDateTime deviceTime_;
+    std::uint32_t calibration_ = 100;
+    bool downloading_ = false;
+    bool cancelRequested_ = false;
+    bool drawing_ = false;
+    HistoryView view_;
+};
+
+}  // namespace kalvo
