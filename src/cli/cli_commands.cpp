@@ -1,6 +1,7 @@
 #include "cli/cli_commands.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "firmware/device_information.h"
 #include "platform/tick_clock.h"
@@ -15,6 +16,16 @@ namespace kalvo {
 namespace {
 
 constexpr std::uint64_t kConnectLimitMs = 15000;
+
+// The file the save button would ask for, given on the command line instead.
+class NamedFile {
+public:
+    explicit NamedFile(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> operator()(const CsvSaveDialog&) const { return path_; }
+
+private:
+    std::string path_;
+};
 constexpr std::uint64_t kReadingLimitMs = 10000;
 
 std::optional<int> ParseInt(std::string_view text) {
@@ -26,6 +37,35 @@ std::optional<int> ParseInt(std::string_view text) {
 
 }  // namespace
 
+std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text) {
+    if (text == "minute") return HistoryLevel::Minute;
+    if (text == "hour") return HistoryLevel::Hour;
+    if (text == "day") return HistoryLevel::Day;
+    if (text == "month") return HistoryLevel::Month;
+    if (text == "year") return HistoryLevel::Year;
+    return std::nullopt;
+}
+
+std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text) {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char tail = 0;
+    std::string copy(text);
+    if (std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &year, &month, &day, &hour, &minute, &second, &tail) !=
+        6)
+        return std::nullopt;
+    if (year < 2000 || year > 2255 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, year) ||
+        hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    DeviceDateTime time;
+    time.year = static_cast<std::uint8_t>(year - 2000);
+    time.month = static_cast<std::uint8_t>(month);
+    time.day = static_cast<std::uint8_t>(day);
+    time.hour = static_cast<std::uint8_t>(hour);
+    time.minute = static_cast<std::uint8_t>(minute);
+    time.second = static_cast<std::uint8_t>(second);
+    return time;
+}
+
 std::string CliUsage() {
     return "usage: kalvo-cli <command> [options]\n"
            "commands:\n"
@@ -35,6 +75,10 @@ std::string CliUsage() {
            "  measure --port N [--count K] [--dose-reset]\n"
            "                               K live readings (default 1); --dose-reset first resets\n"
            "                               the accumulated dose (with --yes to agree)\n"
+           "  history --port N [--csv FILE] [--chart LEVEL [--at \"YYYY-MM-DD hh:mm:ss\"]] [--erase]\n"
+           "                               download the history; write it as CSV (an existing\n"
+           "                               FILE is replaced only with --yes); print the bars of\n"
+           "                               LEVEL minute|hour|day|month|year; erase it (--yes)\n"
            "options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
@@ -50,7 +94,7 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
     }
     options.command = args[0];
     if (options.command != "ports" && options.command != "ping" && options.command != "identify" &&
-        options.command != "measure") {
+        options.command != "measure" && options.command != "history") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -67,6 +111,12 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.yes = true;
         } else if (arg == "--dose-reset") {
             options.doseReset = true;
+        } else if (arg == "--erase") {
+            options.erase = true;
+        } else if (arg == "--csv" || arg == "--chart" || arg == "--at") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            (arg == "--csv" ? options.csvFile : arg == "--chart" ? options.chartLevel : options.chartAt) = *text;
         } else if (arg == "--port" || arg == "--count") {
             auto text = value();
             if (!text) return std::nullopt;
@@ -93,6 +143,18 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             err << "kalvo-cli: unknown option " << arg << '\n' << CliUsage();
             return std::nullopt;
         }
+    }
+    if (!options.chartLevel.empty() && !ParseHistoryLevel(options.chartLevel)) {
+        err << "kalvo-cli: --chart takes minute, hour, day, month or year\n";
+        return std::nullopt;
+    }
+    if (!options.chartAt.empty() && !ParseDeviceTime(options.chartAt)) {
+        err << "kalvo-cli: --at takes \"YYYY-MM-DD hh:mm:ss\" between 2000 and 2255\n";
+        return std::nullopt;
+    }
+    if (options.command == "history" && options.csvFile.empty() && options.chartLevel.empty() && !options.erase) {
+        err << "kalvo-cli: history needs --csv FILE, --chart LEVEL or --erase\n";
+        return std::nullopt;
     }
     if (options.command != "ports" && options.port < 0) {
         err << "kalvo-cli: " << options.command << " needs --port N\n";
@@ -205,6 +267,38 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
         }
     }
     live.measuringPageActive = false;
+    return kExitOk;
+}
+
+}  // namespace kalvo
+
+namespace kalvo {
+
+int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+               std::ostream& err) {
+    if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;
+    HistoryPage& history = context.history;
+    if (!options.csvFile.empty() || !options.chartLevel.empty()) {
+        history.onPage = [&err, &context](int done, int total) {
+            err << '\r' << context.Pick("История: страница ", "History: page ") << done << "/" << total << std::flush;
+            if (done == total) err << '\n';
+        };
+        history.BitBtn_HIS_ReadClick();
+        if (!history.Loaded()) return kExitFailure;
+    }
+    if (!options.csvFile.empty()) {
+        LocalCsvFileAccess files;
+        if (history.BitBtn_HIS_Save_CSVClick(files, NamedFile(options.csvFile)) != CsvSaveResult::Saved)
+            return kExitFailure;
+    }
+    if (!options.chartLevel.empty()) {
+        // The maximum as drawn with "Show maximum" checked.
+        history.CheckBox_HIS_Show_MaxValClick(true);
+        DeviceDateTime at = options.chartAt.empty() ? history.DeviceTime() : *ParseDeviceTime(options.chartAt);
+        history.ShowAt(*ParseHistoryLevel(options.chartLevel), at);
+        out << ChartModelText(history.View().chart) << std::flush;
+    }
+    if (options.erase && !history.BitBtn_HIS_DeleteClick()) return kExitFailure;
     return kExitOk;
 }
 

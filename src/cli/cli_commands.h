@@ -22,16 +22,26 @@ struct CliOptions {
     InterfaceLanguage language = InterfaceLanguage::English;
     bool yes = false;
     bool doseReset = false;
+    std::string csvFile;
+    std::string chartLevel;
+    std::string chartAt;
+    bool erase = false;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.
 std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, std::ostream& err);
 std::string CliUsage();
+// "minute" .. "year".
+std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text);
+// "YYYY-MM-DD hh:mm:ss", a real date between 2000 and 2255.
+std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text);
 
 int RunPorts(AppContext& context, std::ostream& out);
 int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
 int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                 std::ostream& err);
+int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+               std::ostream& err);
 int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                std::ostream& err);
 

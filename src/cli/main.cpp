@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
         status = RunPing(context, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {
         status = RunIdentify(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "history") {
+        status = RunHistory(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "measure") {
         status = RunMeasure(context, ui, *options, std::cout, std::cerr);
     }

@@ -169,14 +169,8 @@ std::string ChartModelText(const ChartModel& model) {
     std::string text;
     for (const std::string& line : model.title) text += line + "\n";
     for (const ChartBar& bar : model.bars) {
-        text += bar.label + ": ";
-        if (bar.coverage == BarCoverage::Empty) {
-            text += "-";
-        } else {
-            text += "average " + std::to_string(bar.average) + " maximum " + std::to_string(bar.maximum);
-        }
-        text += " covered " + std::to_string(bar.coveredSeconds) + "/" + std::to_string(bar.seconds) + " " +
-                CoverageName(bar.coverage) + "\n";
+        text += bar.label + ";" + std::to_string(bar.average) + ";" + std::to_string(bar.maximum) + ";" +
+                std::to_string(bar.coveredSeconds) + ";" + CoverageName(bar.coverage) + "\n";
     }
     return text;
 }

@@ -76,7 +76,8 @@ std::uint32_t BarCount(HistoryLevel level, const DeviceDateTime& position);
 // The first second of the period shown (the position with the finer fields reset).
 DeviceDateTime PeriodStart(HistoryLevel level, const DeviceDateTime& position);
 
-// Plain-text rendering for the console: the title lines, then one line per bar.
+// Plain-text rendering for the console: the title lines, then one line per bar,
+// "label;average;maximum;covered_seconds;marker" with the marker full, partial or empty.
 std::string ChartModelText(const ChartModel& model);
 
 // Navigation state of the history page; persists while the history stays loaded.

@@ -133,17 +133,21 @@ bool HistoryPage::Transfer() {
     return true;
 }
 
-void HistoryPage::BitBtn_HIS_DeleteClick() {
-    if (!context_.ui.Confirm(kHistoryDeleteQuestion.Pick(context_.language))) return;
+bool HistoryPage::BitBtn_HIS_DeleteClick() {
+    if (!context_.ui.Confirm(kHistoryDeleteQuestion.Pick(context_.language))) return false;
     LinkTestPause pause(context_.connection);
+    bool erased = false;
     if (!context_.tick.Active() && AccessCheck() &&
         SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin)) {
+        // The erase's own answer is not examined; the device confirms nothing more.
         SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
         SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+        erased = true;
     } else {
         context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));
     }
     view_.progressPosition = 0;
+    return erased;
 }
 
 void HistoryPage::Draw() {

@@ -36,7 +36,8 @@ public:
 
     // Starts a download, or asks the running one to stop.
     void BitBtn_HIS_ReadClick();
-    void BitBtn_HIS_DeleteClick();
+    // True when the device was asked to erase its history.
+    bool BitBtn_HIS_DeleteClick();
     // False (refused) while a download runs.
     bool PageControl1Changing() const { return !downloading_; }
 

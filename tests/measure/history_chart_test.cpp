@@ -318,12 +318,12 @@ TEST(HistoryChartBars, ColoursAndText) {
     EXPECT_EQ(ChartModelText(model),
               "Hostory for Minute : 10.02.2024-13:27\n"
               "uR/h  K = 1,00\n"
-              "0: average 90 maximum 90 covered 10/10 full\n"
-              "10: average 180 maximum 180 covered 5/10 partial\n"
-              "20: - covered 0/10 empty\n"
-              "30: - covered 0/10 empty\n"
-              "40: - covered 0/10 empty\n"
-              "50: - covered 0/10 empty\n");
+              "0;90;90;10;full\n"
+              "10;180;180;5;partial\n"
+              "20;0;0;0;empty\n"
+              "30;0;0;0;empty\n"
+              "40;0;0;0;empty\n"
+              "50;0;0;0;empty\n");
 }
 
 TEST(HistoryChartNavigation, StartUpAndToLast) {

@@ -31,7 +31,10 @@ public:
     void ReplaceLastLogLine(const std::string& text) override { calls.push_back("logline: " + text); }
     void ShowBusy() override { calls.push_back("busy"); }
     void HideBusy() override { calls.push_back("idle"); }
-    void Pump() override { ++pumps; }
+    void Pump() override {
+        ++pumps;
+        if (onPump) onPump();
+    }
     void Wait(int milliseconds) override {
         if (onWait) {
             onWait(milliseconds);
@@ -45,6 +48,7 @@ public:
     std::atomic<int> pumps{0};
     // What a wait does instead of being recorded: tests turn their clock and run the tick here.
     std::function<void(int)> onWait;
+    std::function<void()> onPump;
 };
 
 }  // namespace kalvo::test

@@ -1,0 +1,171 @@
+// The history page's device side against kalvo-devsim: download, cancel at a page boundary, a
+// failure mid-way, erase; and kalvo-cli history.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/context.h"
+#include "support/recording_ui_port.h"
+#include "support/sim_fixture.h"
+
+namespace kalvo {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class HistoryAgainstSim : public ::testing::Test, public test::SimFixture {
+protected:
+    HistoryAgainstSim() : context(ui, PortDirectory(PortsFolder(), false)) {
+        context.tick.SetClock([this] { return now; });
+    }
+    bool TickUntil(const std::function<bool()>& done, int limit = 100) {
+        for (int i = 0; i < limit && !done(); ++i) {
+            now += 100;
+            context.tick.Run();
+        }
+        return done();
+    }
+    void Connect(std::vector<std::string> options) {
+        options.insert(options.end(), {"--baud", "0"});
+        ASSERT_TRUE(TickUntil([this] { return context.connection.ScanList().FirstScanDone(); }));
+        sim = StartSim(7, std::move(options));
+        ASSERT_TRUE(TickUntil([this] { return context.tick.DeviceRecognised(); }));
+    }
+    int Count(const std::string& line) {
+        const auto& lines = context.log.Lines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    test::RecordingUiPort ui;
+    AppContext context;
+    std::uint32_t now = 5000;
+    std::unique_ptr<test::Process> sim;
+    const std::string begin = "Write PAR[0xFF00(65280)] : 0xC0BA0010(-1061552112)";
+    const std::string end = "Write PAR[0xFF00(65280)] : 0xC0BA0011(-1061552111)";
+};
+
+TEST_F(HistoryAgainstSim, DownloadsTheRingAndDrawsTheMinuteLevel) {
+    Connect({});
+    HistoryPage& history = context.history;
+    bool sawCancelCaption = false;
+    bool pagesLocked = false;
+    ui.onPump = [&] {
+        sawCancelCaption = history.View().readTag == 1;
+        pagesLocked = !history.PageControl1Changing();
+    };
+    history.BitBtn_HIS_ReadClick();
+    ASSERT_TRUE(history.Loaded());
+    EXPECT_TRUE(sawCancelCaption);
+    EXPECT_TRUE(pagesLocked);
+    EXPECT_TRUE(history.PageControl1Changing());
+    EXPECT_EQ(history.View().readTag, 0);
+    EXPECT_TRUE(history.View().navigationEnabled);
+    EXPECT_EQ(history.View().chart.title.size(), 2u);
+    EXPECT_EQ(history.View().chart.bars.size(), 6u);
+    EXPECT_GT(history.Store().RecordCount(), 100u);
+    EXPECT_EQ(Count(begin), 1);
+    EXPECT_EQ(Count(end), 1);
+    EXPECT_EQ(context.connection.linkTestEnabled, true);
+
+    // The CSV holds the exportable records, newest first.
+    Lines rows = test::SplitLines(history.Csv().Text());
+    ASSERT_GT(rows.size(), 2u);
+    EXPECT_EQ(rows[0].substr(0, 25), "TIME_IN_SECOND_FROM_2000;");
+    EXPECT_GT(std::stoul(rows[1]), std::stoul(rows[2]));
+
+    // Up to the year and back down by a double click on a bar that has data.
+    for (int i = 0; i < 4; ++i) history.BitBtn_HIS_UpClick();
+    EXPECT_EQ(history.ChartState().level, HistoryLevel::Year);
+    EXPECT_EQ(history.View().chart.bars.size(), 12u);
+    int month = history.ChartState().position.month - 1;
+    history.ChartBarDoubleClick(month);
+    EXPECT_EQ(history.ChartState().level, HistoryLevel::Month);
+}
+
+TEST_F(HistoryAgainstSim, ACancelStopsAtAPageBoundaryAndEndsTheExchange) {
+    Connect({"--history", "full"});
+    HistoryPage& history = context.history;
+    int pages = 0;
+    history.onPage = [&](int done, int) { pages = done; };
+    ui.onPump = [&] {
+        if (pages == 2) history.BitBtn_HIS_ReadClick();  // the button again: cancel
+    };
+    history.BitBtn_HIS_ReadClick();
+    EXPECT_FALSE(history.Loaded());
+    EXPECT_EQ(pages, 2);
+    EXPECT_EQ(ui.calls.back(), "warning: Reading of History canceled");
+    EXPECT_EQ(Count(end), 1);
+    EXPECT_FALSE(history.View().navigationEnabled);
+    EXPECT_EQ(history.View().chart.title, (std::vector<std::string>{"Waiting of reading History"}));
+    EXPECT_TRUE(history.View().deleteEnabled);
+}
+
+TEST_F(HistoryAgainstSim, AFailedReadMidWayIsReportedAndNotLoaded) {
+    Connect({"--history", "full"});
+    HistoryPage& history = context.history;
+    ui.onPump = [&] { context.port.Close(); };  // the cable goes after the first page
+    history.BitBtn_HIS_ReadClick();
+    EXPECT_FALSE(history.Loaded());
+    EXPECT_EQ(ui.calls.back(), "error: Error of History reading");
+    EXPECT_EQ(Count(begin), 1);
+    EXPECT_EQ(Count(end), 0);
+    EXPECT_TRUE(context.connection.linkTestEnabled);
+}
+
+TEST_F(HistoryAgainstSim, EraseEmptiesTheRing) {
+    Connect({});
+    HistoryPage& history = context.history;
+    ui.answers = {false};
+    EXPECT_FALSE(history.BitBtn_HIS_DeleteClick());
+    EXPECT_EQ(Count(begin), 0);
+    ui.answers = {true};
+    EXPECT_TRUE(history.BitBtn_HIS_DeleteClick());
+    EXPECT_EQ(Count("Write PAR[0xFF00(65280)] : 0xC0BA0012(-1061552110)"), 1);
+    EXPECT_EQ(Count(end), 1);
+    history.BitBtn_HIS_ReadClick();
+    ASSERT_TRUE(history.Loaded());
+    EXPECT_EQ(history.Store().RecordCount(), 0u);
+    EXPECT_EQ(test::SplitLines(history.Csv().Text()).size(), 1u);  // the header only
+}
+
+TEST_F(HistoryAgainstSim, WithoutADeviceNothingIsAsked) {
+    context.history.BitBtn_HIS_ReadClick();
+    EXPECT_EQ(ui.calls.back(), "error: Error of History reading");
+    ui.answers = {true};
+    EXPECT_FALSE(context.history.BitBtn_HIS_DeleteClick());
+    EXPECT_EQ(ui.calls.back(), "error: Error of History deleting");
+    EXPECT_EQ(Count(begin), 0);
+}
+
+class HistoryCli : public ::testing::Test, public test::SimFixture {};
+
+TEST_F(HistoryCli, WritesTheCsvAndPrintsTheBars) {
+    auto device = StartSim(4, {"--baud", "0", "--clock", "2026-12-08 10:00:00"});
+    const std::string csv = folder.File("history.csv");
+    auto cli = Cli({"history", "--port", "4", "--csv", csv, "--chart", "day", "--at", "2026-12-08 09:30:00"});
+    ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+    std::string text = test::ReadFile(csv);
+    EXPECT_EQ(text.rfind("TIME_IN_SECOND_FROM_2000;DATE;TIME;", 0), 0u);
+    EXPECT_NE(text.find(";=E2*G2*H2/(D2*F2*I2)\r\n"), std::string::npos);
+    Lines out = test::SplitLines(cli->Out());
+    auto title = std::find_if(out.begin(), out.end(), [](const std::string& l) { return l.find("Hostory for Day") == 0; });
+    ASSERT_NE(title, out.end());
+    ASSERT_GE(out.end() - title, 2 + 24);
+    EXPECT_EQ(title[2].substr(0, 2), "0;");
+    EXPECT_EQ(std::count(title[2].begin(), title[2].end(), ';'), 4);
+
+    // An existing file is replaced only with --yes.
+    auto refused = Cli({"history", "--port", "4", "--csv", csv});
+    EXPECT_EQ(refused->Wait(), 1);
+    auto replaced = Cli({"history", "--port", "4", "--csv", csv, "--yes"});
+    EXPECT_EQ(replaced->Wait(), 0) << replaced->Err();
+}
+
+TEST_F(HistoryCli, RefusesBadChartArguments) {
+    EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "week"})->Wait(), 2);
+    EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "day", "--at", "2026-02-30 00:00:00"})->Wait(), 2);
+    EXPECT_EQ(Cli({"history", "--port", "4"})->Wait(), 2);
+}
+
+}  // namespace
+}  // namespace kalvo
