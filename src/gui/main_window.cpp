@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "gui/about_window.h"
 #include "gui/busy_window.h"
 #include "gui/device_info_page.h"
+#include "gui/history_page.h"
 #include "gui/log_page.h"
 #include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
@@ -193,13 +195,25 @@ void MainWindow::BuildPages() {
     measuring_ = new MeasuringPageWidget(context_.live, pages_);
     connect(measuring_, &MeasuringPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
     pages_->addTab(measuring_, "Измерение");
-    pages_->addTab(placeholder("TabSheet_DevHistory"), "История");
+    history_ = new HistoryPageWidget(context_, pages_);
+    connect(history_, &HistoryPageWidget::PageChangeAllowed, pages_->tabBar(), &QWidget::setEnabled);
+    pages_->addTab(history_, "История");
     pages_->addTab(placeholder("TabSheet_DevControl_R630"), "R630:Настройки");
     pages_->addTab(placeholder("TabSheet_DevControl_R520"), "R520:Настройки");
     deviceInfo_ = new DeviceInfoPage(pages_);
     pages_->addTab(deviceInfo_, "О приборе");
     logPage_ = new LogPage(Action("Action_Log_Visible"), pages_);
     pages_->addTab(logPage_, "Лог");
+    // QTabWidget cannot refuse a change, so a refused one is turned back at once; the tab bar
+    // is also disabled meanwhile.
+    shownPage_ = pages_->currentIndex();
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index != shownPage_ && !context_.history.PageControl1Changing()) {
+            pages_->setCurrentIndex(shownPage_);
+            return;
+        }
+        shownPage_ = index;
+    });
 }
 
 QWidget* MainWindow::BuildBottomBar() {
@@ -320,6 +334,7 @@ void MainWindow::ApplyCaptions() {
     measuring_->ApplyCaptions(caption("GroupBox_Measure_Fon"), caption("GroupBox_Measure_Dose"),
                               caption("CheckBox_Measure_AutoRead"), caption("BitBtn_Measure_Read"),
                               caption("BitBtn_Measure_Dose_Reset"));
+    history_->ApplyCaptions(language);
     deviceInfo_->RenewButton()->setText(caption("BitBtn_ReNewDeviceInfo"));
     pages_->setTabText(static_cast<int>(Page::Measuring), caption("TabSheet_Measuring"));
     pages_->setTabText(static_cast<int>(Page::History), caption("TabSheet_DevHistory"));
@@ -387,6 +402,7 @@ void MainWindow::RefreshFromModels() {
     deviceInfo_->RenewButton()->setEnabled(device.renewEnabled);
     deviceInfo_->ShowLines(device.infoLines);
     measuring_->Refresh();
+    history_->Refresh();
     UpdateActions();
 }
 

@@ -25,6 +25,7 @@ namespace kalvo {
 class AboutWindow;
 class BusyWindow;
 class DeviceInfoPage;
+class HistoryPageWidget;
 class LogPage;
 class MeasuringPageWidget;
 class QtUiPort;
@@ -67,6 +68,7 @@ public:
     DeviceInfoPage* DeviceInfo() const { return deviceInfo_; }
     LogPage* Log() const { return logPage_; }
     MeasuringPageWidget* Measuring() const { return measuring_; }
+    HistoryPageWidget* History() const { return history_; }
     AppContext& Context() const { return context_; }
 
 protected:
@@ -93,6 +95,8 @@ private:
     QTabWidget* pages_ = nullptr;
     DeviceInfoPage* deviceInfo_ = nullptr;
     MeasuringPageWidget* measuring_ = nullptr;
+    HistoryPageWidget* history_ = nullptr;
+    int shownPage_ = 0;  // the page a refused change returns to
     LogPage* logPage_ = nullptr;
     QLabel* comPanel_ = nullptr;
     QLabel* connectionPanel_ = nullptr;

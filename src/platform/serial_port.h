@@ -6,6 +6,7 @@
 // arrive it calls OnReceive() (a derived class feeds the frame decoder there). Close wakes it,
 // joins it and only then closes the descriptor, so no receive handler runs after Close returns.
 // An I/O mutex keeps Read and Write apart.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,10 @@ public:
     // Non-blocking read of what the driver holds; used from the receive handler only.
     std::size_t Read(std::uint8_t* buffer, std::size_t count);
 
+    // Bytes that crossed the line since the object was made (for benchmarks and diagnostics).
+    std::uint64_t BytesWritten() const { return bytesWritten_.load(std::memory_order_relaxed); }
+    std::uint64_t BytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
+
     // The path can be opened exclusively right now (closed again at once).
     bool CanOpen(const std::string& path) const;
     bool ProbePort(int number) const;
@@ -77,6 +82,8 @@ private:
     int portNumber_ = 0;
     LogCallback log_;
     std::unique_ptr<Impl> impl_;
+    std::atomic<std::uint64_t> bytesWritten_{0};
+    std::atomic<std::uint64_t> bytesRead_{0};
 };
 
 }  // namespace kalvo

@@ -179,6 +179,7 @@ std::size_t SerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
         pollfd pfd{impl_->fd, POLLOUT, 0};
         ::poll(&pfd, 1, static_cast<int>(deadline - now));
     }
+    bytesWritten_.fetch_add(written, std::memory_order_relaxed);
     return written;
 }
 
@@ -186,7 +187,9 @@ std::size_t SerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     if (!IsOpen() || !buffer || count == 0) return 0;
     std::lock_guard lock(impl_->io);
     ssize_t n = ::read(impl_->fd, buffer, count);
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (n <= 0) return 0;
+    bytesRead_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
+    return static_cast<std::size_t>(n);
 }
 
 bool SerialPort::CanOpen(const std::string& path) const {

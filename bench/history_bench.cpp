@@ -1,0 +1,76 @@
+// A full history ring (255 pages, 65280 records) downloaded from kalvo-devsim over a
+// pseudo-terminal: wall time against the line-rate floor of the bytes actually exchanged, and
+// the CPU time the program used.
+//
+//   history_bench [--baud B]   (the simulator's pacing; 0 = unpaced, software overhead alone)
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "app/context.h"
+#include "support/process.h"
+#include "support/recording_ui_port.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kalvo;
+    using namespace std::chrono;
+    int baud = 230400;
+    for (int i = 1; i + 1 < argc; i += 2)
+        if (std::strcmp(argv[i], "--baud") == 0) baud = std::stoi(argv[i + 1]);
+
+    test::TempFolder folder;
+    test::Environment env{{"KALVO_PORTS_DIR", folder.File("ports")}};
+    test::Process sim({KALVO_DEVSIM_PATH, "--com", "7", "--history", "full", "--baud", std::to_string(baud)}, env);
+    if (!sim.ReadLine(seconds(10))) return 1;
+
+    test::RecordingUiPort ui;
+    AppContext context(ui, PortDirectory(folder.File("ports"), false));
+    context.connection.Action_Connection_Manual_NumberExecute("7");
+    // Connect and identify as the window does (the tick at its own pace).
+    for (int i = 0; i < 100 && !context.tick.DeviceRecognised(); ++i) {
+        context.tick.Run();
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    if (!context.tick.DeviceRecognised()) return 1;
+
+    std::uint64_t written = context.port.BytesWritten();
+    std::uint64_t read = context.port.BytesRead();
+    double cpu = CpuSeconds();
+    auto start = steady_clock::now();
+    context.history.BitBtn_HIS_ReadClick();
+    double wall = duration<double>(steady_clock::now() - start).count();
+    cpu = CpuSeconds() - cpu;
+    written = context.port.BytesWritten() - written;
+    read = context.port.BytesRead() - read;
+    if (!context.history.Loaded()) return 1;
+
+    double floorAll = baud ? static_cast<double>(written + read) * 10.0 / baud : 0;
+    double floorAnswers = baud ? static_cast<double>(read) * 10.0 / baud : 0;
+    std::printf("history download, simulator pacing %d baud: %u records in %.3f s\n", baud,
+                context.history.Store().RecordCount(), wall);
+    std::printf("bytes on the line: %llu requests + %llu answers\n", static_cast<unsigned long long>(written),
+                static_cast<unsigned long long>(read));
+    if (baud) {
+        std::printf("line-rate floor: %.3f s for both directions (%.1f %% of it), %.3f s for the answers alone "
+                    "(the direction the simulator paces; %.1f %% of it)\n",
+                    floorAll, wall / floorAll * 100, floorAnswers, wall / floorAnswers * 100);
+    }
+    std::printf("CPU (user+sys) of the program: %.3f s (%.1f %% of the wall time)\n", cpu, cpu / wall * 100);
+    return 0;
+}
