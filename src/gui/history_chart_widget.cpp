@@ -144,9 +144,10 @@ HistoryChartWidget::Geometry HistoryChartWidget::Measure() const {
         g.slot = static_cast<double>(g.plot.width()) / static_cast<double>(model_.bars.size());
         int widest = 0;
         for (const ChartBar& bar : model_.bars) widest = std::max(widest, axisMetrics.horizontalAdvance(Q(bar.label)));
+        // Every label if they fit, else round steps (the minutes of an hour by fives).
         const double wanted = widest + 6;
         g.labelEvery = 30;
-        for (int every : {1, 2, 3, 5, 6, 10, 15, 30}) {
+        for (int every : {1, 5, 10, 15, 30}) {
             if (every * g.slot >= wanted) {
                 g.labelEvery = every;
                 break;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/context.h"
+#include "measure/history_access.h"
 #include "platform/tick_clock.h"
 #include "settings/device_parameters.h"
 
@@ -49,19 +50,11 @@ std::string LiveMeasurement::Pick(const char* russian, const char* english) cons
 }
 
 bool LiveMeasurement::MeasurementAccessCheck() {
-    if (!context_.connection.DeviceConnected() || !context_.tick.DeviceRecognised()) return false;
-    const std::uint16_t main = context_.identity.softInfo.mainVersion;
-    const int code = context_.identity.boardInfo.boardCode;
-    if (main == 0) {
-        page_.versionMessage = Pick("В режиме\n\rBOOT\n\rнедоступно", "In BOOT\n\rMode is\n\rUnavaliable");
-        return false;
-    }
-    if ((code == kBoardCodeR630 && main < kMeasureMinimumR630) || (code == kBoardCodeR520 && main < kMinimumR520)) {
-        page_.versionMessage = Pick("Обновите\n\rпрошивку\n\rприбора", "Need\n\rto Update\n\rFirmware");
-        return false;
-    }
-    page_.versionMessage.clear();
-    return true;
+    // The live values ask the same of the device as the history does, with the same notices.
+    HistoryAccess access = HistoryAccessCheck(context_.connection.DeviceConnected(), context_.tick.DeviceRecognised(),
+                                              context_.identity, context_.language);
+    if (access.label) page_.versionMessage = *access.label;
+    return access.passes;
 }
 
 bool LiveMeasurement::FailRate() {

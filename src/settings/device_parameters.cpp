@@ -49,7 +49,7 @@ int SettingsRefusalCode(const AppContext& context) {
     }
     if (board.boardCode == kBoardCodeR520) {
         if (board.revision < 2 || board.revision > 4 || (board.variant != 1 && board.variant != 2)) return 4;
-        return main < kMinimumR520 ? 5 : 0;
+        return main < kSettingsMinimumR520 ? 5 : 0;
     }
     return 3;
 }

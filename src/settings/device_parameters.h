@@ -51,10 +51,9 @@ inline constexpr std::uint32_t kResetDose = 0xC0BA0020;
 inline constexpr std::uint32_t kPrepareDoseText = 0xC0BA0021;
 }  // namespace command
 
-// Lowest main firmware for settings (both families) and for live values and history (R630).
+// Lowest main firmware for the settings (live values and history: see history_access.h).
 inline constexpr std::uint16_t kSettingsMinimumR630 = 0x0C09;
-inline constexpr std::uint16_t kMinimumR520 = 0x0C03;
-inline constexpr std::uint16_t kMeasureMinimumR630 = 0x0C06;
+inline constexpr std::uint16_t kSettingsMinimumR520 = 0x0C03;
 
 // "0x0007(7)": at least four upper-case hex digits and the signed decimal.
 std::string ParameterText(std::uint32_t value);
