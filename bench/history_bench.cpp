@@ -12,20 +12,10 @@
 #include <thread>
 
 #include "app/context.h"
+#include "bench_support.h"
 #include "support/process.h"
 #include "support/recording_ui_port.h"
 #include "support/temp_folder.h"
-
-namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kalvo;
@@ -51,11 +41,11 @@ int main(int argc, char** argv) {
 
     std::uint64_t written = context.port.BytesWritten();
     std::uint64_t read = context.port.BytesRead();
-    double cpu = CpuSeconds();
+    double cpu = bench::CpuSeconds();
     auto start = steady_clock::now();
     context.history.BitBtn_HIS_ReadClick();
     double wall = duration<double>(steady_clock::now() - start).count();
-    cpu = CpuSeconds() - cpu;
+    cpu = bench::CpuSeconds() - cpu;
     written = context.port.BytesWritten() - written;
     read = context.port.BytesRead() - read;
     if (!context.history.Loaded()) return 1;

@@ -10,21 +10,11 @@
 #include <string>
 
 #include "app/context.h"
+#include "bench_support.h"
 #include "support/process.h"
 #include "support/pty_peer.h"
 #include "support/recording_ui_port.h"
 #include "support/temp_folder.h"
-
-namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kalvo;
@@ -51,11 +41,11 @@ int main(int argc, char** argv) {
     const auto* pattern = reinterpret_cast<const std::uint8_t*>(kConnectionTestPattern.data());
 
     int ok = 0;
-    double cpuStart = CpuSeconds();
+    double cpuStart = bench::CpuSeconds();
     auto start = steady_clock::now();
     for (int i = 0; i < count; ++i) ok += context.link.ConnectionTest(pattern, 8, false) == 1;
     double wall = duration<double>(steady_clock::now() - start).count();
-    double cpu = CpuSeconds() - cpuStart;
+    double cpu = bench::CpuSeconds() - cpuStart;
     context.port.Close();
     std::printf("simulator pacing %s baud: %d/%d round trips in %.3f s = %.0f per second\n", baud.c_str(), ok, count,
                 wall, count / wall);
@@ -65,11 +55,11 @@ int main(int argc, char** argv) {
     test::PtyPeer silent(folder.File("ports"), 4);
     context.port.SetPortNumber(4);
     if (!context.port.Open(kBaudRate)) return 1;
-    cpuStart = CpuSeconds();
+    cpuStart = bench::CpuSeconds();
     start = steady_clock::now();
     int result = context.link.ConnectionTest(pattern, 8, false);
     wall = duration<double>(steady_clock::now() - start).count();
-    cpu = CpuSeconds() - cpuStart;
+    cpu = bench::CpuSeconds() - cpuStart;
     std::printf("silent port: result %d after %.3f s, CPU %.2f ms while waiting (%.3f%% of one core)\n", result, wall,
                 cpu * 1e3, cpu / wall * 100);
     return ok == count ? 0 : 1;

@@ -56,14 +56,7 @@ std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text) {
     if (year < 2000 || year > 2255 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, year) ||
         hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    DeviceDateTime time;
-    time.year = static_cast<std::uint8_t>(year - 2000);
-    time.month = static_cast<std::uint8_t>(month);
-    time.day = static_cast<std::uint8_t>(day);
-    time.hour = static_cast<std::uint8_t>(hour);
-    time.minute = static_cast<std::uint8_t>(minute);
-    time.second = static_cast<std::uint8_t>(second);
-    return time;
+    return MakeDeviceDateTime(year, month, day, hour, minute, second);
 }
 
 std::string CliUsage() {

@@ -4,6 +4,18 @@
 
 namespace kalvo {
 
+DeviceDateTime MakeDeviceDateTime(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                                  unsigned second) {
+    DeviceDateTime time;
+    time.year = static_cast<std::uint8_t>(year - 2000);
+    time.month = static_cast<std::uint8_t>(month);
+    time.day = static_cast<std::uint8_t>(day);
+    time.hour = static_cast<std::uint8_t>(hour);
+    time.minute = static_cast<std::uint8_t>(minute);
+    time.second = static_cast<std::uint8_t>(second);
+    return time;
+}
+
 namespace {
 
 constexpr std::array<std::uint16_t, 12> kCommonCumulative{31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};

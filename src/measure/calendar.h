@@ -29,6 +29,10 @@ struct DeviceDateTime {
 inline constexpr std::uint8_t kLowestStepYear = 1;
 inline constexpr std::uint8_t kHighestStepYear = 59;
 
+// A date and time from its full year (2000 .. 2255) and fields, unchecked.
+DeviceDateTime MakeDeviceDateTime(unsigned year, unsigned month, unsigned day, unsigned hour = 0, unsigned minute = 0,
+                                  unsigned second = 0);
+
 bool IsLeapYear(unsigned year);
 // 0 for a month outside 1..12.
 unsigned DaysInMonth(unsigned month, unsigned year);

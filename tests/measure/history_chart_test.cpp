@@ -17,14 +17,7 @@ constexpr auto kRussian = InterfaceLanguage::Russian;
 
 DeviceDateTime At(unsigned year, unsigned month, unsigned day, unsigned hour = 0, unsigned minute = 0,
                   unsigned second = 0) {
-    DeviceDateTime time;
-    time.year = static_cast<std::uint8_t>(year - 2000);
-    time.month = static_cast<std::uint8_t>(month);
-    time.day = static_cast<std::uint8_t>(day);
-    time.hour = static_cast<std::uint8_t>(hour);
-    time.minute = static_cast<std::uint8_t>(minute);
-    time.second = static_cast<std::uint8_t>(second);
-    return time;
+    return MakeDeviceDateTime(year, month, day, hour, minute, second);
 }
 
 std::uint32_t Seconds(unsigned year, unsigned month, unsigned day, unsigned hour = 0, unsigned minute = 0,
