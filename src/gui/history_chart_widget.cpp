@@ -16,6 +16,7 @@ constexpr int kMargin = 6;
 constexpr int kTickLength = 4;
 constexpr double kBarWidthShare = 0.7;  // of a bar's slot, the rest is the gap between bars
 constexpr int kMinimumBarHeight = 2;    // a stub of value 1 stays visible under a tall axis
+constexpr int kWidestBar = 56;          // the six bars of a minute would look like blocks
 
 const QColor kPanelFrame(0xB8, 0xBD, 0xC4);
 const QColor kPlotTop(0xFF, 0xFF, 0xFF);
@@ -85,8 +86,8 @@ struct HistoryChartWidget::Geometry {
 
     QRect ValueRect(int index, std::uint32_t value) const {
         if (top == 0 || value == 0) return {};
-        const int left = plot.left() + static_cast<int>(std::lround(slot * index + slot * (1 - kBarWidthShare) / 2));
-        const int width = std::max(1, static_cast<int>(std::lround(slot * kBarWidthShare)));
+        const int width = std::clamp(static_cast<int>(std::lround(slot * kBarWidthShare)), 1, kWidestBar);
+        const int left = plot.left() + static_cast<int>(std::lround(slot * index + (slot - width) / 2));
         const double share = static_cast<double>(std::min(value, top)) / top;
         const int height = std::max(kMinimumBarHeight, static_cast<int>(std::lround(share * plot.height())));
         return QRect(left, plot.bottom() + 1 - height, width, height);
@@ -132,7 +133,7 @@ HistoryChartWidget::Geometry HistoryChartWidget::Measure() const {
     const int plotBottom = inner.bottom() - axisMetrics.height() - kTickLength - 2;
     int valueWidth = axisMetrics.horizontalAdvance("0");
     if (largest > 0) {
-        g.step = NiceStep(largest, std::clamp((plotBottom - plotTop) / 36, 2, 8));
+        g.step = NiceStep(largest, std::clamp((plotBottom - plotTop) / 28, 3, 8));
         g.top = (largest + g.step - 1) / g.step * g.step;
         valueWidth = axisMetrics.horizontalAdvance(QString::number(g.top));
     }

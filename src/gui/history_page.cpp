@@ -117,19 +117,28 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     layout->addWidget(leftColumn);
     layout->addLayout(right, 1);
 
-    auto forward = [this](auto click) {
-        return [this, click] {
-            (history_.*click)();
-            Refresh();
-        };
-    };
     connect(read_, &QPushButton::clicked, this, &HistoryPageWidget::ReadClick);
-    connect(delete_, &QPushButton::clicked, this, forward(&HistoryPage::BitBtn_HIS_DeleteClick));
     connect(save_, &QPushButton::clicked, this, &HistoryPageWidget::SaveClick);
-    connect(back_, &QPushButton::clicked, this, forward(&HistoryPage::BitBtn_HIS_BackClick));
-    connect(up_, &QPushButton::clicked, this, forward(&HistoryPage::BitBtn_HIS_UpClick));
-    connect(forward_, &QPushButton::clicked, this, forward(&HistoryPage::BitBtn_HIS_VperedClick));
-    connect(last_, &QPushButton::clicked, this, forward(&HistoryPage::BitBtn_HIS_To_LastClick));
+    connect(delete_, &QPushButton::clicked, this, [this] {
+        history_.BitBtn_HIS_DeleteClick();
+        Refresh();
+    });
+    connect(back_, &QPushButton::clicked, this, [this] {
+        history_.BitBtn_HIS_BackClick();
+        Refresh();
+    });
+    connect(up_, &QPushButton::clicked, this, [this] {
+        history_.BitBtn_HIS_UpClick();
+        Refresh();
+    });
+    connect(forward_, &QPushButton::clicked, this, [this] {
+        history_.BitBtn_HIS_VperedClick();
+        Refresh();
+    });
+    connect(last_, &QPushButton::clicked, this, [this] {
+        history_.BitBtn_HIS_To_LastClick();
+        Refresh();
+    });
     connect(showMaximum_, &QCheckBox::clicked, this, [this](bool checked) {
         history_.CheckBox_HIS_Show_MaxValClick(checked);
         Refresh();
@@ -184,7 +193,12 @@ std::optional<std::string> HistoryPageWidget::ChooseWithDialog(const CsvSaveDial
 
 void HistoryPageWidget::Refresh() {
     const HistoryView& view = history_.View();
-    read_->setText(Q(CaptionOf("BitBtn_HIS_Read", language_, view.readTag == 1)));
+    const bool reading = view.readTag == 1;
+    read_->setText(Q(CaptionOf("BitBtn_HIS_Read", language_, reading)));
+    if (reading != readIconIsStop_) {
+        readIconIsStop_ = reading;
+        read_->setIcon(style()->standardIcon(reading ? QStyle::SP_BrowserStop : QStyle::SP_ArrowDown));
+    }
     delete_->setEnabled(view.deleteEnabled);
     save_->setEnabled(view.saveEnabled);
     panel_->setEnabled(view.navigationEnabled);

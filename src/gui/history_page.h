@@ -60,6 +60,7 @@ private:
     CsvFileChooser chooser_;
     std::string lastFileName_;
     bool pageChangeAllowed_ = true;
+    bool readIconIsStop_ = false;
 
     QPushButton* read_;
     QPushButton* delete_;

@@ -30,27 +30,35 @@ protected:
                 {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
-    // Starts the program and returns once it holds its instance lock, i.e. start-up is under
-    // way and a termination signal will take the orderly path.
+    // Starts the program and returns once it holds its instance lock and has emptied its
+    // temporary folder (a planted file is gone): start-up is done, and a termination signal
+    // takes the orderly path.
     std::unique_ptr<test::Process> Start() {
+        fs::create_directories(TempFolder());
+        test::WriteFileForTest(TempFolder() + "/planted.tmp", "x");
         int watch = inotify_init1(IN_CLOEXEC);
         inotify_add_watch(watch, Runtime().c_str(), IN_CREATE | IN_MOVED_TO);
+        inotify_add_watch(watch, TempFolder().c_str(), IN_DELETE);
         auto program = std::make_unique<test::Process>(std::vector<std::string>{KALVO_EXPLORER_PATH}, Env());
         auto deadline = std::chrono::steady_clock::now() + 20s;
         bool locked = false;
-        while (!locked && std::chrono::steady_clock::now() < deadline) {
+        bool emptied = false;
+        while (!(locked && emptied) && std::chrono::steady_clock::now() < deadline) {
             pollfd pfd{watch, POLLIN, 0};
             if (::poll(&pfd, 1, 1000) <= 0) continue;
             alignas(inotify_event) char buffer[4096];
             ssize_t n = ::read(watch, buffer, sizeof buffer);
             for (char* at = buffer; n > 0 && at < buffer + n;) {
                 auto* event = reinterpret_cast<inotify_event*>(at);
-                if (event->len && std::string(event->name) == "TRV8_Kalvo_Explorer_Mutex.lock") locked = true;
+                std::string name = event->len ? event->name : "";
+                if (name == "TRV8_Kalvo_Explorer_Mutex.lock") locked = true;
+                if (name == "planted.tmp" && (event->mask & IN_DELETE)) emptied = true;
                 at += sizeof(inotify_event) + event->len;
             }
         }
         ::close(watch);
         EXPECT_TRUE(locked) << "no instance lock";
+        EXPECT_TRUE(emptied) << "the temporary folder was not emptied";
         return program;
     }
 

@@ -1,17 +1,20 @@
 // kalvo-screenshot: shows the main window with a simulated dosimeter plugged in and saves a
-// picture of every visible page in both languages.
+// picture of every visible page in both languages, then downloads the history and saves the
+// history page at each chart level (minute to year) in both languages.
 //
 //   kalvo-screenshot OUTPUT_FOLDER DEVSIM_PATH [devsim options...]
 //
 // scripts/screenshot runs it under Xvfb with private option, runtime and ports folders.
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
 #include <cstdio>
 
 #include "app/pages.h"
+#include "gui/history_page.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui_port.h"
 
@@ -36,7 +39,9 @@ int main(int argc, char** argv) {
     }
     QString output = argv[1];
     QDir().mkpath(output);
-    QStringList simArgs{"--com", "7"};
+    // A full ring gives every chart level something to show; unpaced, its download takes seconds.
+    // Options given on the command line come later and win.
+    QStringList simArgs{"--com", "7", "--history", "full", "--baud", "0"};
     for (int i = 3; i < argc; ++i) simArgs << argv[i];
 
     QtUiPort ui;
@@ -73,6 +78,53 @@ int main(int argc, char** argv) {
             if (window.grab().save(name)) ++saved;
         }
     }
+    // The history: one download, then the minute chart of the download time and the levels
+    // above it, drawn afresh in each language.
+    window.PageControl()->setCurrentIndex(static_cast<int>(Page::History));
+    HistoryPageWidget& history = *window.History();
+    // Half-way through, the page as it looks while reading (the widget's own hook runs first).
+    auto pageDone = context.history.onPage;
+    context.history.onPage = [&](int done, int total) {
+        pageDone(done, total);
+        if (done != total / 2) return;
+        QString name = QString("%1/%2-%3-reading.png")
+                           .arg(output, context.language == InterfaceLanguage::English ? "en" : "ru", history.objectName());
+        if (window.grab().save(name)) ++saved;
+    };
+    // A failed download would wait for its message box to be closed.
+    QTimer boxCloser;
+    QObject::connect(&boxCloser, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+    });
+    boxCloser.start(500);
+    history.ReadButton()->click();
+    boxCloser.stop();
+    context.history.onPage = pageDone;
+    if (!context.history.Loaded()) {
+        std::fprintf(stderr, "kalvo-screenshot: the history was not downloaded\n");
+    } else {
+        for (const char* language : {"ru", "en"}) {
+            if ((context.language == InterfaceLanguage::English) != (QString(language) == "en"))
+                window.ToggleLanguage();
+            history.LastButton()->click();
+            for (const char* level : {"minute", "hour", "day", "month", "year"}) {
+                QTest::qWait(100);
+                QString name = QString("%1/%2-%3-%4.png").arg(output, language, history.objectName(), level);
+                if (window.grab().save(name)) ++saved;
+                history.UpButton()->click();
+            }
+            // The day again with the maxima behind the averages.
+            history.LastButton()->click();
+            history.UpButton()->click();
+            history.UpButton()->click();
+            history.ShowMaximum()->click();
+            QTest::qWait(100);
+            QString name = QString("%1/%2-%3-day-maximum.png").arg(output, language, history.objectName());
+            if (window.grab().save(name)) ++saved;
+            history.ShowMaximum()->click();
+        }
+    }
+
     std::printf("kalvo-screenshot: %d pictures in %s\n", saved, qPrintable(output));
     sim.terminate();
     sim.waitForFinished(5000);
