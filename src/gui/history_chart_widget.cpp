@@ -15,6 +15,7 @@ namespace {
 constexpr int kMargin = 6;
 constexpr int kTickLength = 4;
 constexpr double kBarWidthShare = 0.7;  // of a bar's slot, the rest is the gap between bars
+constexpr std::uint32_t kMinimumAxisTop = 10;
 constexpr int kMinimumBarHeight = 2;    // a stub of value 1 stays visible under a tall axis
 constexpr int kWidestBar = 56;          // the six bars of a minute would look like blocks
 
@@ -128,7 +129,8 @@ HistoryChartWidget::Geometry HistoryChartWidget::Measure() const {
     const QRect inner = rect().adjusted(kMargin, kMargin - 2, -kMargin, -kMargin);
     g.title = QRect(inner.left(), inner.top(), inner.width(), lines * titleMetrics.lineSpacing());
 
-    const std::uint32_t largest = LargestValue(model_);
+    // An axis of at least 10 keeps the stubs of empty bars (value 1) small beside real values.
+    const std::uint32_t largest = LargestValue(model_) ? std::max<std::uint32_t>(LargestValue(model_), kMinimumAxisTop) : 0;
     const int plotTop = g.title.bottom() + 8;
     const int plotBottom = inner.bottom() - axisMetrics.height() - kTickLength - 2;
     int valueWidth = axisMetrics.horizontalAdvance("0");
