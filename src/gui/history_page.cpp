@@ -9,6 +9,7 @@
 
 #include "app/context.h"
 #include "gui/history_chart_widget.h"
+#include "gui/page_widgets.h"
 #include "i18n/captions.h"
 #include "measure/history_download.h"
 
@@ -19,7 +20,6 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // The program's notices break lines with "\n\r".
-QString NoticeText(const std::string& text) { return Q(text).replace("\n\r", "\n"); }
 
 // "CSV Files(*.csv)|*.CSV" (description|pattern pairs) as Qt's "CSV Files (*.csv *.CSV)"; both
 // cases of the pattern, since file names are case-sensitive here.
@@ -61,15 +61,7 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     progress_->setValue(0);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(14);
-    notice_ = new QLabel(this);
-    notice_->setObjectName("Label_HIS_Version_Msg");
-    notice_->setAlignment(Qt::AlignCenter);
-    QFont noticeFont = notice_->font();
-    noticeFont.setPixelSize(13);
-    notice_->setFont(noticeFont);
-    QPalette red = notice_->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    notice_->setPalette(red);
+    notice_ = RedNotice("Label_HIS_Version_Msg", this);
 
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);
@@ -204,7 +196,7 @@ void HistoryPageWidget::Refresh() {
     panel_->setEnabled(view.navigationEnabled);
     progress_->setRange(0, std::max(view.progressMax, 1));
     progress_->setValue(view.progressPosition);
-    notice_->setText(NoticeText(view.versionMessage));
+    notice_->setText(LabelText(view.versionMessage));
     showMaximum_->setChecked(history_.ChartState().showMaximum);
     chart_->SetModel(view.chart);
 

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "gui/page_widgets.h"
 #include "measure/live_measurement.h"
 
 namespace kalvo {
@@ -38,8 +39,6 @@ void Light(QLabel* square, bool lit) {
     square->setPalette(palette);
 }
 
-// The device's texts are 8-bit; the program's own are UTF-8.
-QString Text(const std::string& text) { return QString::fromStdString(text).replace("\n\r", "\n"); }
 
 }  // namespace
 
@@ -54,15 +53,7 @@ MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, QWidget* parent)
     autoRead_->setChecked(true);
     doseReset_ = new QPushButton("Сброс дозы", this);
     doseReset_->setObjectName("BitBtn_Measure_Dose_Reset");
-    notice_ = new QLabel(this);
-    notice_->setObjectName("Label_Measure_Version_Msg");
-    notice_->setAlignment(Qt::AlignCenter);
-    QFont noticeFont = notice_->font();
-    noticeFont.setPixelSize(13);
-    notice_->setFont(noticeFont);
-    QPalette red = notice_->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    notice_->setPalette(red);
+    notice_ = RedNotice("Label_Measure_Version_Msg", this);
 
     auto* left = new QVBoxLayout;
     left->addWidget(read_);
@@ -124,12 +115,12 @@ MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, QWidget* parent)
 
 void MeasuringPageWidget::Refresh() {
     const MeasuringPage& page = live_.Page();
-    rate_->setText(Text(page.rateText));
-    dose_->setText(Text(page.doseText));
+    rate_->setText(LabelText(page.rateText));
+    dose_->setText(LabelText(page.doseText));
     bar_->setValue(page.barPosition);
     Light(rateIndicator_, page.rateIndicatorLit);
     Light(doseIndicator_, page.doseIndicatorLit);
-    notice_->setText(Text(page.versionMessage));
+    notice_->setText(LabelText(page.versionMessage));
     read_->setEnabled(page.readButtonEnabled);
     autoRead_->setChecked(page.autoRead);
 }
