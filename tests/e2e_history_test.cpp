@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/context.h"
 #include "support/recording_ui_port.h"
@@ -159,6 +160,22 @@ TEST_F(HistoryCli, WritesTheCsvAndPrintsTheBars) {
     EXPECT_EQ(refused->Wait(), 1);
     auto replaced = Cli({"history", "--port", "4", "--csv", csv, "--yes"});
     EXPECT_EQ(replaced->Wait(), 0) << replaced->Err();
+}
+
+TEST_F(HistoryCli, CtrlCCancelsTheDownloadInOrder) {
+    auto device = StartSim(4, {"--history", "full"});
+    test::Process cli({KALVO_CLI_PATH, "history", "--port", "4", "--csv", folder.File("h.csv"), "--log",
+                       folder.File("log.txt")},
+                      Env());
+    ASSERT_TRUE(cli.WaitForErr("History: page 2/255", std::chrono::seconds(30))) << cli.Err();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 128 + SIGINT);
+    EXPECT_NE(cli.Err().find("warning: Reading of History canceled"), std::string::npos);
+    Lines log = test::SplitLines(test::ReadFile(folder.File("log.txt")));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Write PAR[0xFF00(65280)] : 0xC0BA0011(-1061552111)");
+    EXPECT_EQ(log.back(), "Close COM 4 : OK");
+    EXPECT_FALSE(std::filesystem::exists(folder.File("h.csv")));
 }
 
 TEST_F(HistoryCli, RefusesBadChartArguments) {

@@ -176,12 +176,12 @@ bool OpenDevicePort(AppContext& context, int port, std::ostream& err) {
     return false;
 }
 
-int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunPing(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out, std::ostream& err) {
     if (!OpenDevicePort(context, options.port, err)) return kExitFailure;
     const auto* pattern = reinterpret_cast<const std::uint8_t*>(kConnectionTestPattern.data());
     const int length = static_cast<int>(kConnectionTestPattern.size());
     int answered = 0;
-    for (int i = 1; i <= options.count; ++i) {
+    for (int i = 1; i <= options.count && !ui.StopRequested(); ++i) {
         int result = context.link.ConnectionTest(pattern, length, false);
         if (result == 1) ++answered;
         out << context.Pick("Тест связи ", "Connection test ") << i << ": " << result << '\n' << std::flush;
@@ -206,6 +206,7 @@ bool ConnectAndIdentify(AppContext& context, ConsoleUiPort& ui, int port, std::o
     while (context.tick.State() != IdentificationState::Identified) {
         ui.Wait(50);
         if (context.tick.State() == IdentificationState::Identified) break;
+        if (ui.StopRequested()) return false;
         bool stepped = !context.connection.Panel().text.empty();
         if ((stepped && !context.connection.DeviceConnected()) || TickCount() - start > kConnectLimitMs) {
             err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
@@ -248,6 +249,7 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
     std::uint64_t lastProgress = TickCount();
     while (printed < options.count) {
         ui.Wait(50);
+        if (ui.StopRequested()) return kExitFailure;
         if (live.Readings() > printed) {
             ++printed;
             lastProgress = TickCount();

@@ -37,7 +37,7 @@ std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text);
 std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text);
 
 int RunPorts(AppContext& context, std::ostream& out);
-int RunPing(AppContext& context, const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunPing(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out, std::ostream& err);
 int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                 std::ostream& err);
 int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,

@@ -1,5 +1,9 @@
 #include "cli/console_ui_port.h"
 
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -43,10 +47,26 @@ void ConsoleUiPort::Wait(int milliseconds) {
             nextTimer_ = Clock::now() + kTimerPeriod;
             continue;
         }
-        if (now >= end) return;
-        // Nothing else to serve between timer events: sleeping is this loop's idle.
-        std::this_thread::sleep_until(timerProc ? std::min(end, nextTimer_) : end);
+        if (now >= end || StopRequested()) return;
+        // Between timer events only a termination signal can need us.
+        auto until = timerProc ? std::min(end, nextTimer_) : end;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+        if (stopFd_ >= 0) {
+            CheckStop(static_cast<int>(left) + 1);
+        } else {
+            std::this_thread::sleep_until(until);
+        }
     }
+}
+
+void ConsoleUiPort::CheckStop(int milliseconds) {
+    if (stopFd_ < 0 || StopRequested()) return;
+    pollfd pfd{stopFd_, POLLIN, 0};
+    if (::poll(&pfd, 1, milliseconds) <= 0) return;
+    signalfd_siginfo info{};
+    if (::read(stopFd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
+    stopSignal_ = static_cast<int>(info.ssi_signo);
+    if (onStop) onStop();
 }
 
 }  // namespace kalvo

@@ -23,16 +23,29 @@ public:
     void ReplaceLastLogLine(const std::string&) override {}
     void ShowBusy() override {}
     void HideBusy() override {}
-    void Pump() override {}
+    // Looks for a termination signal; the console has no events of its own.
+    void Pump() override { CheckStop(0); }
     // Sleeps, running the timer procedure every 100 ms as the window's Timer_Proc would.
     void Wait(int milliseconds) override;
 
     std::function<void()> timerProc;
 
+    // A signalfd for SIGINT and SIGTERM: a signal ends waits early, runs onStop once, and is
+    // reported by StopSignal() so the command can end in order (log written, exchange closed).
+    void SetStopSignal(int signalFd) { stopFd_ = signalFd; }
+    std::function<void()> onStop;
+    int StopSignal() const { return stopSignal_; }
+    bool StopRequested() const { return stopSignal_ != 0; }
+
 private:
     std::ostream& err_;
     bool assumeYes_;
     std::chrono::steady_clock::time_point nextTimer_ = std::chrono::steady_clock::now();
+    int stopFd_ = -1;
+    int stopSignal_ = 0;
+
+    // Waits up to `milliseconds` for a termination signal.
+    void CheckStop(int milliseconds);
 };
 
 }  // namespace kalvo

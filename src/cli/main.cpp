@@ -1,3 +1,7 @@
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <iostream>
 
 #include "cli/cli_commands.h"
@@ -8,16 +12,30 @@ int main(int argc, char** argv) {
     std::optional<CliOptions> options = ParseCliArguments(argc, argv, std::cerr);
     if (!options) return kExitUsage;
 
+    // Ctrl+C and SIGTERM end a command in order: a running download is cancelled at its next
+    // page (the device gets its exchange end) and the report log is still written. Blocked
+    // before the serial reader thread starts, read from a signalfd.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
     ConsoleUiPort ui(std::cerr, options->yes);
     AppContext context(ui, PortDirectory::FromEnvironment(), options->language);
     // The console's stand-in for the window's Timer_Proc.
     ui.timerProc = [&context] { context.tick.Run(); };
+    ui.SetStopSignal(stopFd);
+    ui.onStop = [&context] {
+        if (context.history.Downloading()) context.history.BitBtn_HIS_ReadClick();  // the Cancel button
+    };
 
     int status = kExitFailure;
     if (options->command == "ports") {
         status = RunPorts(context, std::cout);
     } else if (options->command == "ping") {
-        status = RunPing(context, *options, std::cout, std::cerr);
+        status = RunPing(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {
         status = RunIdentify(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "history") {
@@ -31,5 +49,6 @@ int main(int argc, char** argv) {
                   << options->logFile << '\n';
         if (status == kExitOk) status = kExitFailure;
     }
-    return status;
+    if (stopFd >= 0) close(stopFd);
+    return ui.StopRequested() ? 128 + ui.StopSignal() : status;
 }

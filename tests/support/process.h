@@ -87,6 +87,22 @@ public:
 
     pid_t Pid() const { return pid_; }
 
+    // Waits until stderr so far contains `text`.
+    bool WaitForErr(const std::string& text, std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (errText_.find(text) == std::string::npos) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd pfd{err_, POLLIN, 0};
+            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            ssize_t n = ::read(err_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            errText_.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
 private:
     static std::optional<std::string> ReadLineFrom(int fd, std::string& buffered, std::chrono::milliseconds limit) {
         auto deadline = std::chrono::steady_clock::now() + limit;
