@@ -18,6 +18,7 @@
 #include "measure/calendar.h"
 #include "measure/history_csv.h"
 #include "support/sim_fixture.h"
+#include "window_folders.h"
 
 using namespace kalvo;
 
@@ -83,16 +84,7 @@ class HistoryPageTest : public QObject {
         window_.reset();
         context_.reset();
         folder_ = std::make_unique<test::TempFolder>();
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder_->File("config")));
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_->File("runtime")));
-        std::filesystem::create_directories(folder_->File("runtime"));
-        std::filesystem::permissions(folder_->File("runtime"), std::filesystem::perms::owner_all);
-        {
-            QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KALVO", "TRV8");
-            settings.clear();
-            settings.setValue("MANAGER/OPTIONS/LANGUAGE", language);
-            settings.setValue("MANAGER/OPTIONS/PAGENUM", int(Page::History));
-        }
+        test::PrepareWindowFolders(*folder_, language, int(Page::History));
         ui_ = std::make_unique<QtUiPort>();
         context_ = std::make_unique<AppContext>(*ui_, PortDirectory(folder_->File("ports"), false));
         window_ = std::make_unique<MainWindow>(*context_, *ui_);

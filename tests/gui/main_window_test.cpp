@@ -13,6 +13,7 @@
 #include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
 #include "support/sim_fixture.h"
+#include "window_folders.h"
 
 using namespace kalvo;
 
@@ -29,16 +30,7 @@ class MainWindowTest : public QObject {
         window_.reset();
         context_.reset();
         folder_ = std::make_unique<test::TempFolder>();
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder_->File("config")));
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_->File("runtime")));
-        std::filesystem::create_directories(folder_->File("runtime"));
-        std::filesystem::permissions(folder_->File("runtime"), std::filesystem::perms::owner_all);
-        {
-            QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KALVO", "TRV8");
-            settings.clear();
-            if (language) settings.setValue("MANAGER/OPTIONS/LANGUAGE", *language);
-            if (page) settings.setValue("MANAGER/OPTIONS/PAGENUM", *page);
-        }
+        test::PrepareWindowFolders(*folder_, language, page);
         ui_ = std::make_unique<QtUiPort>();
         context_ = std::make_unique<AppContext>(*ui_, PortDirectory(folder_->File("ports"), false));
         window_ = std::make_unique<MainWindow>(*context_, *ui_);
