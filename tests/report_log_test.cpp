@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <fstream>
 #include <sstream>
@@ -75,6 +78,16 @@ TEST(ReportLog, FileHasOneLineFeedAfterEveryLine) {
     EXPECT_EQ(ReadAll(folder.File("log.txt")), "Open COM 7 : OK\nПрибор\n");
 
     EXPECT_FALSE(log.WriteFile(folder.File("missing/log.txt")));
+
+    // Through a link to the file it names; a pipe is refused without being opened.
+    std::filesystem::create_symlink("log.txt", folder.File("link.txt"));
+    log.LogLine("third");
+    ASSERT_TRUE(log.WriteFile(folder.File("link.txt")));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.txt")));
+    EXPECT_EQ(ReadAll(folder.File("log.txt")), "Open COM 7 : OK\nПрибор\nthird\n");
+    ASSERT_EQ(::mkfifo(folder.File("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(log.WriteFile(folder.File("pipe")));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.File("pipe")));
 }
 
 }  // namespace

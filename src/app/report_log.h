@@ -34,7 +34,8 @@ public:
     // Every appended line (marker included) goes to the observer, e.g. the log view.
     void SetObserver(Observer observer) { observer_ = std::move(observer); }
 
-    // Each line followed by one LF; an existing file is replaced. False on any failure.
+    // Each line followed by one LF. An existing file is replaced only by the complete new text; a
+    // path that is not a regular file is refused. False on any failure.
     bool WriteFile(const std::string& path) const;
 
 private:

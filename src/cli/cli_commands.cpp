@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "firmware/device_information.h"
+#include "measure/history_texts.h"
+#include "platform/file_replacement.h"
 #include "platform/tick_clock.h"
 
 #include <charconv>
@@ -53,7 +55,8 @@ std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text) {
     if (std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &year, &month, &day, &hour, &minute, &second, &tail) !=
         6)
         return std::nullopt;
-    if (year < 2000 || year > 2255 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, year) ||
+    // The chart writes years of four digits only.
+    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(month, year) ||
         hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
     return MakeDeviceDateTime(year, month, day, hour, minute, second);
@@ -109,12 +112,17 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         } else if (arg == "--csv" || arg == "--chart" || arg == "--at") {
             auto text = value();
             if (!text) return std::nullopt;
+            if (text->empty()) {
+                err << "kalvo-cli: " << arg << " needs a value\n";
+                return std::nullopt;
+            }
             (arg == "--csv" ? options.csvFile : arg == "--chart" ? options.chartLevel : options.chartAt) = *text;
         } else if (arg == "--port" || arg == "--count") {
             auto text = value();
             if (!text) return std::nullopt;
             std::optional<int> number = ParseInt(*text);
-            if (!number || *number < (arg == "--port" ? 0 : 1)) {
+            const bool inRange = number && (arg == "--port" ? *number >= 0 && *number <= kHighestComNumber : *number >= 1);
+            if (!inRange) {
                 err << "kalvo-cli: bad number for " << arg << ": " << *text << '\n';
                 return std::nullopt;
             }
@@ -122,6 +130,10 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         } else if (arg == "--log") {
             auto text = value();
             if (!text) return std::nullopt;
+            if (text->empty()) {
+                err << "kalvo-cli: --log needs a file name\n";
+                return std::nullopt;
+            }
             options.logFile = *text;
         } else if (arg == "--lang") {
             auto text = value();
@@ -142,7 +154,7 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         return std::nullopt;
     }
     if (!options.chartAt.empty() && !ParseDeviceTime(options.chartAt)) {
-        err << "kalvo-cli: --at takes \"YYYY-MM-DD hh:mm:ss\" between 2000 and 2255\n";
+        err << "kalvo-cli: --at takes \"YYYY-MM-DD hh:mm:ss\" between 2000 and 2099\n";
         return std::nullopt;
     }
     if (options.command == "history" && options.csvFile.empty() && options.chartLevel.empty() && !options.erase) {
@@ -169,10 +181,34 @@ int RunPorts(AppContext& context, std::ostream& out) {
     return kExitOk;
 }
 
+std::string PortFailureText(const AppContext& context, int port) {
+    const std::string com = "COM " + std::to_string(port);
+    switch (context.port.LastOpenFailure()) {
+    case PortOpenFailure::Busy: {
+        std::string text = com + context.Pick(" занят другой программой", " is in use by another program");
+        if (std::optional<int> holder = context.port.BusyHolder())
+            text += context.Pick(" (процесс ", " (process ") + std::to_string(*holder) + ")";
+        return text;
+    }
+    case PortOpenFailure::NoAccess: {
+        std::optional<std::string> path = context.directory.PathOf(port);
+        return context.Pick("Нет доступа к ", "No access to ") + com + (path ? " (" + *path + ")" : "") +
+               context.Pick(": добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER) и войдите "
+                            "в систему заново",
+                            ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again");
+    }
+    default: return {};
+    }
+}
+
 bool OpenDevicePort(AppContext& context, int port, std::ostream& err) {
     context.port.SetPortNumber(port);
     if (context.port.Open(kBaudRate)) return true;
-    err << context.Pick("Не удалось открыть порт COM ", "Cannot open port COM ") << port << '\n';
+    std::string reason = PortFailureText(context, port);
+    if (!reason.empty())
+        err << reason << '\n';
+    else
+        err << context.Pick("Не удалось открыть порт COM ", "Cannot open port COM ") << port << '\n';
     return false;
 }
 
@@ -209,7 +245,11 @@ bool ConnectAndIdentify(AppContext& context, ConsoleUiPort& ui, int port, std::o
         if (ui.StopRequested()) return false;
         bool stepped = !context.connection.Panel().text.empty();
         if ((stepped && !context.connection.DeviceConnected()) || TickCount() - start > kConnectLimitMs) {
-            err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
+            std::string reason = context.port.IsOpen() ? std::string() : PortFailureText(context, port);
+            if (!reason.empty())
+                err << reason << '\n';
+            else
+                err << context.Pick("Прибор не отвечает на COM ", "No device answers on COM ") << port << '\n';
             return false;
         }
     }
@@ -269,14 +309,41 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
 
 namespace kalvo {
 
+bool CheckCsvTarget(AppContext& context, const CliOptions& options, std::ostream& err) {
+    const std::string& name = options.csvFile;
+    const FileTarget target = InspectFileTarget(name);
+    if (target == FileTarget::NotRegular) {
+        err << "error: " << ConsoleText(kCsvOpenError.Pick(context.language) + name) << '\n';
+        return false;
+    }
+    if (target == FileTarget::Regular && !options.yes) {
+        err << ConsoleText(kCsvExistsStart.Pick(context.language) + name + kCsvExistsEnd.Pick(context.language))
+            << " [no: run with --yes to agree]\n";
+        return false;
+    }
+    // The folder must take the new file: try it, leaving nothing behind.
+    FileReplacement probe;
+    if (!probe.Begin(name)) {
+        const TextPair& text = target == FileTarget::Regular ? kCsvOpenError : kCsvCreateError;
+        err << "error: " << ConsoleText(text.Pick(context.language) + (target == FileTarget::Regular ? "" : "\r\n") +
+                                        name)
+            << '\n';
+        return false;
+    }
+    return true;
+}
+
 int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                std::ostream& err) {
+    // A file that cannot be written is found before a download of minutes, not after it.
+    if (!options.csvFile.empty() && !CheckCsvTarget(context, options, err)) return kExitFailure;
     if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;
     HistoryPage& history = context.history;
     if (!options.csvFile.empty() || !options.chartLevel.empty()) {
-        history.onPage = [&err, &context](int done, int total) {
-            err << '\r' << context.Pick("История: страница ", "History: page ") << done << "/" << total << std::flush;
-            if (done == total) err << '\n';
+        history.onPage = [&ui, &context](int done, int total) {
+            ui.ProgressLine(context.Pick("История: страница ", "History: page ") + std::to_string(done) + "/" +
+                            std::to_string(total));
+            if (done == total) ui.EndProgressLine();
         };
         history.BitBtn_HIS_ReadClick();
         if (!history.Loaded()) return kExitFailure;

@@ -33,7 +33,7 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
 std::string CliUsage();
 // "minute" .. "year".
 std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text);
-// "YYYY-MM-DD hh:mm:ss", a real date between 2000 and 2255.
+// "YYYY-MM-DD hh:mm:ss", a real date between 2000 and 2099.
 std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text);
 
 int RunPorts(AppContext& context, std::ostream& out);
@@ -48,6 +48,14 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.
 bool OpenDevicePort(AppContext& context, int port, std::ostream& err);
+
+// Why COM `port` could not be used, from the port's last open failure: in use by another program
+// (with its process id when known), no access, or empty when nothing more is known.
+std::string PortFailureText(const AppContext& context, int port);
+
+// The CSV target can be written: not a device or folder, not an existing file without --yes, and
+// its folder takes a new file. Says why not on `err`.
+bool CheckCsvTarget(AppContext& context, const CliOptions& options, std::ostream& err);
 
 // What every device command does first, as the window does: the port chosen by hand, the
 // processing tick connecting and identifying the device. The identification lines of the report

@@ -26,11 +26,23 @@ const char* KindPrefix(MessageKind kind) {
 }
 }  // namespace
 
+void ConsoleUiPort::ProgressLine(const std::string& text) {
+    err_ << '\r' << text << std::flush;
+    progressOpen_ = true;
+}
+
+void ConsoleUiPort::EndProgressLine() {
+    if (progressOpen_) err_ << '\n' << std::flush;
+    progressOpen_ = false;
+}
+
 void ConsoleUiPort::ShowMessage(MessageKind kind, const std::string& text) {
+    EndProgressLine();
     err_ << KindPrefix(kind) << ConsoleText(text) << '\n' << std::flush;
 }
 
 bool ConsoleUiPort::Confirm(const std::string& text) {
+    EndProgressLine();
     err_ << ConsoleText(text) << (assumeYes_ ? " [yes]\n" : " [no: run with --yes to agree]\n") << std::flush;
     return assumeYes_;
 }

@@ -30,7 +30,13 @@ public:
 
     std::function<void()> timerProc;
 
-    // A signalfd for SIGINT and SIGTERM: a signal ends waits early, runs onStop once, and is
+    // A line rewritten in place ("\r" first), such as a download's page count. A message or
+    // question that follows starts on a line of its own.
+    void ProgressLine(const std::string& text);
+    // Ends an open progress line.
+    void EndProgressLine();
+
+    // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal ends waits early, runs onStop once, and is
     // reported by StopSignal() so the command can end in order (log written, exchange closed).
     void SetStopSignal(int signalFd) { stopFd_ = signalFd; }
     std::function<void()> onStop;
@@ -41,6 +47,7 @@ private:
     std::ostream& err_;
     bool assumeYes_;
     std::chrono::steady_clock::time_point nextTimer_ = std::chrono::steady_clock::now();
+    bool progressOpen_ = false;
     int stopFd_ = -1;
     int stopSignal_ = 0;
 

@@ -12,15 +12,18 @@ int main(int argc, char** argv) {
     std::optional<CliOptions> options = ParseCliArguments(argc, argv, std::cerr);
     if (!options) return kExitUsage;
 
-    // Ctrl+C and SIGTERM end a command in order: a running download is cancelled at its next
-    // page (the device gets its exchange end) and the report log is still written. Blocked
-    // before the serial reader thread starts, read from a signalfd.
+    // Ctrl+C, SIGTERM and SIGHUP (terminal closed) end a command in order: a running download
+    // is cancelled at its next page (the device gets its exchange end) and the report log is
+    // still written. Blocked before the serial reader thread starts, read from a signalfd.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    // A file that outgrows the size limit fails its write instead of ending the program.
+    signal(SIGXFSZ, SIG_IGN);
 
     ConsoleUiPort ui(std::cerr, options->yes);
     AppContext context(ui, PortDirectory::FromEnvironment(), options->language);

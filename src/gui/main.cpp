@@ -11,14 +11,17 @@
 #include "i18n/captions.h"
 
 int main(int argc, char** argv) {
-    // SIGTERM and SIGINT end the program through the same shutdown as Exit. They are blocked
+    // SIGTERM, SIGINT and SIGHUP end the program through the same shutdown as Exit. They are blocked
     // before any thread starts (the serial reader inherits the mask) and read from a signalfd.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    // A file that outgrows the size limit fails its write instead of ending the program.
+    signal(SIGXFSZ, SIG_IGN);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kalvo::kApplicationTitle.data(),

@@ -1,6 +1,7 @@
 #include "measure/history_csv.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -69,39 +70,23 @@ void HistoryCsv::AddPage(const HistoryImage& image, std::uint32_t page, const Do
     }
 }
 
-LocalCsvFileAccess::~LocalCsvFileAccess() {
-    if (file_) std::fclose(file_);
+FileTarget LocalCsvFileAccess::Inspect(const std::string& path) { return InspectFileTarget(path); }
+
+bool LocalCsvFileAccess::CanReplace(const std::string& path) {
+    std::string target = FollowLinks(path);
+    if (target.empty()) return false;
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
 }
 
-bool LocalCsvFileAccess::Exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
-}
+bool LocalCsvFileAccess::Create(const std::string& path) { return file_.Begin(path); }
 
-bool LocalCsvFileAccess::Remove(const std::string& path) {
-    std::error_code error;
-    // Only a file is replaced; a folder of that name is not ours to remove.
-    if (std::filesystem::is_directory(path, error)) return false;
-    return std::filesystem::remove(path, error) && !error;
-}
+bool LocalCsvFileAccess::Write(std::string_view data) { return file_.Write(data); }
 
-bool LocalCsvFileAccess::Create(const std::string& path) {
-    if (file_) Close();
-    // "x": never truncate a file that appeared after the check.
-    file_ = std::fopen(path.c_str(), "wbx");
-    return file_ != nullptr;
-}
-
-bool LocalCsvFileAccess::Write(std::string_view data) {
-    if (!file_) return false;
-    return std::fwrite(data.data(), 1, data.size(), file_) == data.size() && std::fflush(file_) == 0;
-}
-
-bool LocalCsvFileAccess::Close() {
-    if (!file_) return true;
-    bool ok = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return ok;
+bool LocalCsvFileAccess::Close(bool keep) {
+    if (keep) return file_.Commit();
+    file_.Discard();
+    return false;
 }
 
 CsvSaveDialog HistoryCsvSaver::Dialog(InterfaceLanguage language, const std::string& lastFileName) {
@@ -118,10 +103,16 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, I
     if (!chosen) return CsvSaveResult::Cancelled;
     const std::string& name = *chosen;
 
-    if (files_.Exists(name)) {
+    const FileTarget target = files_.Inspect(name);
+    // A device, pipe or folder is never written to or removed.
+    if (target == FileTarget::NotRegular) {
+        ui_.ShowMessage(MessageKind::Error, kCsvOpenError.Pick(language) + name);
+        return CsvSaveResult::OpenFailed;
+    }
+    if (target == FileTarget::Regular) {
         if (!ui_.Confirm(kCsvExistsStart.Pick(language) + name + kCsvExistsEnd.Pick(language)))
             return CsvSaveResult::NotRewritten;
-        if (!files_.Remove(name)) {
+        if (!files_.CanReplace(name)) {
             ui_.ShowMessage(MessageKind::Error, kCsvNoAccess.Pick(language) + name);
             return CsvSaveResult::NoAccess;
         }
@@ -135,8 +126,9 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, I
     }
 
     bool written = files_.Write(csv.Text());
-    // A failed close may mean the data never reached the disk: that is a failed write too.
-    written = files_.Close() && written;
+    // The old file is replaced only by a complete new one; a failed sync or rename is a failed
+    // write too.
+    written = files_.Close(written) && written;
     lastFileName_ = name;
     if (!written) {
         ui_.ShowMessage(MessageKind::Error, kCsvWriteError.Pick(language) + name);

@@ -5,7 +5,6 @@
 // User-interface thread only.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "i18n/language.h"
 #include "measure/dose_conversion.h"
 #include "measure/history_image.h"
+#include "platform/file_replacement.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {
@@ -62,35 +62,34 @@ struct CsvSaveDialog {
     std::string title;
 };
 
-// The file system as the save needs it; one file at a time.
+// The file system as the save needs it; one file at a time. An existing file is replaced only
+// once the new text is complete, so a failed save leaves it as it was.
 class CsvFileAccess {
 public:
     virtual ~CsvFileAccess() = default;
-    virtual bool Exists(const std::string& path) = 0;
-    virtual bool Remove(const std::string& path) = 0;
-    // Creates a new empty file and keeps it open for Write.
+    // What the path names, symbolic links followed.
+    virtual FileTarget Inspect(const std::string& path) = 0;
+    // False when an existing file may not be replaced (its folder takes no new file).
+    virtual bool CanReplace(const std::string& path) = 0;
+    // Opens the new text's file, to take the place of `path` on Close.
     virtual bool Create(const std::string& path) = 0;
     virtual bool Write(std::string_view data) = 0;
-    // False when the data may not have reached the file.
-    virtual bool Close() = 0;
+    // keep: puts the written text in place; false when it may not have reached the file. Without
+    // keep the new text is dropped and the old file stays.
+    virtual bool Close(bool keep) = 0;
 };
 
 // CsvFileAccess on the local file system.
 class LocalCsvFileAccess : public CsvFileAccess {
 public:
-    LocalCsvFileAccess() = default;
-    LocalCsvFileAccess(const LocalCsvFileAccess&) = delete;
-    LocalCsvFileAccess& operator=(const LocalCsvFileAccess&) = delete;
-    ~LocalCsvFileAccess() override;
-
-    bool Exists(const std::string& path) override;
-    bool Remove(const std::string& path) override;
+    FileTarget Inspect(const std::string& path) override;
+    bool CanReplace(const std::string& path) override;
     bool Create(const std::string& path) override;
     bool Write(std::string_view data) override;
-    bool Close() override;
+    bool Close(bool keep) override;
 
 private:
-    std::FILE* file_ = nullptr;
+    FileReplacement file_;
 };
 
 enum class CsvSaveResult { NotLoaded, Cancelled, NotRewritten, NoAccess, OpenFailed, CreateFailed, WriteFailed, Saved };

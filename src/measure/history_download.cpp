@@ -139,13 +139,12 @@ bool HistoryPage::BitBtn_HIS_DeleteClick() {
     bool erased = false;
     if (!context_.tick.Active() && AccessCheck() &&
         SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin)) {
-        // The erase's own answer is not examined; the device confirms nothing more.
-        SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
+        // An erase the device never acknowledged may not have happened: say so, and still close
+        // the exchange.
+        erased = SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
         SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
-        erased = true;
-    } else {
-        context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));
     }
+    if (!erased) context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));
     view_.progressPosition = 0;
     return erased;
 }

@@ -36,7 +36,7 @@ public:
 
     // Starts a download, or asks the running one to stop.
     void BitBtn_HIS_ReadClick();
-    // True when the device was asked to erase its history.
+    // True when the device acknowledged the erase; an unanswered erase shows the error box.
     bool BitBtn_HIS_DeleteClick();
     // False (refused) while a download runs.
     bool PageControl1Changing() const { return !downloading_; }

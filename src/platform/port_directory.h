@@ -13,6 +13,9 @@
 
 namespace kalvo {
 
+// COM numbers the program can use: 0 .. 250.
+inline constexpr int kHighestComNumber = 250;
+
 struct PortPath {
     int number = 0;
     std::string path;

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/port_directory.h"
 
@@ -33,6 +35,14 @@ void CompactPortList(PortListEntry* entries, int& count);
 // Port numbers separated by "," as the "PORT LIST: " line shows them.
 std::string PortListText(const PortListEntry* entries, int count);
 
+// Why the last Open failed, as far as the system tells.
+enum class PortOpenFailure { None, Missing, Busy, NoAccess, Other };
+
+// The process holding a file lock on the file (device `major`:`minor`, inode `inode`), from the
+// text of /proc/locks; nothing when no lock names it.
+std::optional<int> LockHolderFromProcLocks(std::string_view procLocks, unsigned major, unsigned minor,
+                                           unsigned long long inode);
+
 class SerialPort {
 public:
     using LogCallback = std::function<void(const std::string&)>;
@@ -48,6 +58,10 @@ public:
 
     bool Open(int baudRate);
     bool Close();
+    // Why the last Open failed; the holder's process id when the port was busy and the system
+    // names it.
+    PortOpenFailure LastOpenFailure() const { return lastFailure_; }
+    std::optional<int> BusyHolder() const { return busyHolder_; }
     bool IsOpen() const;
 
     // Whole write under the I/O lock; returns the bytes written (0 when closed).
@@ -80,6 +94,8 @@ private:
 
     const PortDirectory& directory_;
     int portNumber_ = 0;
+    PortOpenFailure lastFailure_ = PortOpenFailure::None;
+    std::optional<int> busyHolder_;
     LogCallback log_;
     std::unique_ptr<Impl> impl_;
     std::atomic<std::uint64_t> bytesWritten_{0};

@@ -8,8 +8,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -64,7 +71,40 @@ bool ConfigureLine(int fd, int baudRate) {
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// The process that holds `path` open and locked, when the system tells.
+std::optional<int> HolderOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    std::ifstream in("/proc/locks");
+    std::stringstream text;
+    text << in.rdbuf();
+    return LockHolderFromProcLocks(text.str(), major(info.st_dev), minor(info.st_dev),
+                                   static_cast<unsigned long long>(info.st_ino));
+}
+
 }  // namespace
+
+std::optional<int> LockHolderFromProcLocks(std::string_view procLocks, unsigned major, unsigned minor,
+                                           unsigned long long inode) {
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:19:5 0 EOF": pid, then major:minor:inode in hex, hex, decimal.
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major, minor, inode);
+    while (!procLocks.empty()) {
+        std::size_t end = procLocks.find('\n');
+        std::string line(procLocks.substr(0, end));
+        procLocks = end == std::string_view::npos ? std::string_view() : procLocks.substr(end + 1);
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        if (!(fields >> number >> kind)) continue;
+        // Blocked waiters are listed with "->" and hold nothing.
+        if (kind == "->") continue;
+        if (!(fields >> mode >> access >> pid >> file) || file != wanted) continue;
+        int value = 0;
+        auto [ptr, ec] = std::from_chars(pid.data(), pid.data() + pid.size(), value);
+        if (ec == std::errc() && ptr == pid.data() + pid.size() && value > 0) return value;
+    }
+    return std::nullopt;
+}
 
 struct SerialPort::Impl {
     int fd = -1;
@@ -87,11 +127,28 @@ bool SerialPort::IsOpen() const { return impl_->fd >= 0; }
 bool SerialPort::Open(int baudRate) {
     std::string text = "Open COM " + std::to_string(portNumber_) + " : ";
     if (IsOpen()) Close();
-    if (portNumber_ == 0) return false;
+    if (portNumber_ == 0) {
+        lastFailure_ = PortOpenFailure::Missing;
+        return false;
+    }
 
     std::optional<std::string> path = directory_.PathOf(portNumber_);
     int fd = path ? OpenExclusive(*path) : -1;
-    bool noAccess = fd < 0 && path && (errno == EACCES || errno == EPERM);
+    const int openError = errno;
+    bool noAccess = fd < 0 && path && (openError == EACCES || openError == EPERM);
+    busyHolder_.reset();
+    if (fd >= 0) {
+        lastFailure_ = PortOpenFailure::None;
+    } else if (!path || openError == ENOENT || openError == ENXIO || openError == ENODEV) {
+        lastFailure_ = PortOpenFailure::Missing;
+    } else if (noAccess) {
+        lastFailure_ = PortOpenFailure::NoAccess;
+    } else if (openError == EBUSY) {
+        lastFailure_ = PortOpenFailure::Busy;
+        busyHolder_ = HolderOf(*path);
+    } else {
+        lastFailure_ = PortOpenFailure::Other;
+    }
     if (fd >= 0) {
         ::ioctl(fd, TIOCEXCL);
         int wakeFd = -1;
@@ -114,6 +171,7 @@ bool SerialPort::Open(int baudRate) {
         }
     }
 
+    if (fd >= 0 && !IsOpen()) lastFailure_ = PortOpenFailure::Other;
     Log(text + (IsOpen() ? "OK" : "Error"));
     if (noAccess && impl_->accessHintGiven.insert(*path).second) {
         Log("Open COM " + std::to_string(portNumber_) + " : no access to " + *path +

@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -191,13 +196,13 @@ TEST(HistoryCsv, ADownloadInPlanOrderListsTheNewestRecordFirst) {
 // Scripted file system: records the calls, fails where told.
 class FakeFiles : public CsvFileAccess {
 public:
-    bool Exists(const std::string& path) override {
-        calls.push_back("exists " + path);
-        return exists;
+    FileTarget Inspect(const std::string& path) override {
+        calls.push_back("inspect " + path);
+        return target;
     }
-    bool Remove(const std::string& path) override {
-        calls.push_back("remove " + path);
-        return removeOk;
+    bool CanReplace(const std::string& path) override {
+        calls.push_back("can-replace " + path);
+        return replaceOk;
     }
     bool Create(const std::string& path) override {
         calls.push_back("create " + path);
@@ -208,13 +213,13 @@ public:
         written = std::string(data);
         return writeOk;
     }
-    bool Close() override {
-        calls.push_back("close");
-        return closeOk;
+    bool Close(bool keep) override {
+        calls.push_back(keep ? "close keep" : "close drop");
+        return keep && closeOk;
     }
 
-    bool exists = false;
-    bool removeOk = true;
+    FileTarget target = FileTarget::Missing;
+    bool replaceOk = true;
     bool createOk = true;
     bool writeOk = true;
     bool closeOk = true;
@@ -273,20 +278,20 @@ TEST_F(SaveFixture, DialogOffersTheLastFileName) {
 
 TEST_F(SaveFixture, NewFileIsCreatedAndWrittenInOneWrite) {
     EXPECT_EQ(Save(), CsvSaveResult::Saved);
-    EXPECT_EQ(files.calls, (std::vector<std::string>{"exists /home/u/history.csv", "create /home/u/history.csv",
-                                                     "write " + std::to_string(csv.UsedLength()), "close"}));
+    EXPECT_EQ(files.calls, (std::vector<std::string>{"inspect /home/u/history.csv", "create /home/u/history.csv",
+                                                     "write " + std::to_string(csv.UsedLength()), "close keep"}));
     EXPECT_EQ(files.written, csv.Text());
     EXPECT_TRUE(ui.calls.empty());
     EXPECT_EQ(saver.LastFileName(), "/home/u/history.csv");
 }
 
 TEST_F(SaveFixture, ExistingFileIsRewrittenOnlyOnYes) {
-    files.exists = true;
+    files.target = FileTarget::Regular;
     ui.answers = {false};
     EXPECT_EQ(Save(), CsvSaveResult::NotRewritten);
     EXPECT_EQ(ui.calls,
               std::vector<std::string>{"confirm: File\r\n/home/u/history.csv\r\nalready exists\r\nRewrite?"});
-    EXPECT_EQ(files.calls, std::vector<std::string>{"exists /home/u/history.csv"});
+    EXPECT_EQ(files.calls, std::vector<std::string>{"inspect /home/u/history.csv"});
     EXPECT_EQ(saver.LastFileName(), "");
 
     ui.calls.clear();
@@ -295,14 +300,14 @@ TEST_F(SaveFixture, ExistingFileIsRewrittenOnlyOnYes) {
     EXPECT_EQ(Save(kRussian), CsvSaveResult::Saved);
     EXPECT_EQ(ui.calls, std::vector<std::string>{
                             "confirm: Файл\r\n/home/u/history.csv\r\nуже существует\r\nПерезаписать?"});
-    EXPECT_EQ(files.calls, (std::vector<std::string>{"exists /home/u/history.csv", "remove /home/u/history.csv",
+    EXPECT_EQ(files.calls, (std::vector<std::string>{"inspect /home/u/history.csv", "can-replace /home/u/history.csv",
                                                      "create /home/u/history.csv",
-                                                     "write " + std::to_string(csv.UsedLength()), "close"}));
+                                                     "write " + std::to_string(csv.UsedLength()), "close keep"}));
 }
 
-TEST_F(SaveFixture, NoAccessWhenTheOldFileCannotBeDeleted) {
-    files.exists = true;
-    files.removeOk = false;
+TEST_F(SaveFixture, NoAccessWhenTheOldFileCannotBeReplaced) {
+    files.target = FileTarget::Regular;
+    files.replaceOk = false;
     ui.answers = {true, true};
     EXPECT_EQ(Save(), CsvSaveResult::NoAccess);
     EXPECT_EQ(Save(kRussian), CsvSaveResult::NoAccess);
@@ -313,7 +318,7 @@ TEST_F(SaveFixture, NoAccessWhenTheOldFileCannotBeDeleted) {
 }
 
 TEST_F(SaveFixture, OpenErrorWhenTheRewrittenFileCannotBeCreated) {
-    files.exists = true;
+    files.target = FileTarget::Regular;
     files.createOk = false;
     ui.answers = {true, true};
     EXPECT_EQ(Save(), CsvSaveResult::OpenFailed);
@@ -333,10 +338,10 @@ TEST_F(SaveFixture, CreateErrorForANewFile) {
     EXPECT_EQ(saver.LastFileName(), "");
 }
 
-TEST_F(SaveFixture, WriteErrorStillClosesAndRemembersTheName) {
+TEST_F(SaveFixture, WriteErrorDropsTheNewTextAndRemembersTheName) {
     files.writeOk = false;
     EXPECT_EQ(Save(), CsvSaveResult::WriteFailed);
-    EXPECT_EQ(files.calls.back(), "close");
+    EXPECT_EQ(files.calls.back(), "close drop");
     EXPECT_EQ(ui.calls, std::vector<std::string>{"error: File write Error\r\n/home/u/history.csv"});
     EXPECT_EQ(saver.LastFileName(), "/home/u/history.csv");
     ui.calls.clear();
@@ -348,6 +353,13 @@ TEST_F(SaveFixture, AFailedCloseIsAFailedWrite) {
     files.closeOk = false;
     EXPECT_EQ(Save(), CsvSaveResult::WriteFailed);
     EXPECT_EQ(ui.calls, std::vector<std::string>{"error: File write Error\r\n/home/u/history.csv"});
+}
+
+TEST_F(SaveFixture, WhatIsNoRegularFileIsRefusedWithoutAQuestion) {
+    files.target = FileTarget::NotRegular;
+    EXPECT_EQ(Save(), CsvSaveResult::OpenFailed);
+    EXPECT_EQ(files.calls, std::vector<std::string>{"inspect /home/u/history.csv"});
+    EXPECT_EQ(ui.calls, std::vector<std::string>{"error: File open Error\r\n/home/u/history.csv"});
 }
 
 std::string ReadAll(const std::string& path) {
@@ -378,17 +390,94 @@ TEST(LocalCsvFileAccess, SavesRewritesAndReportsFailures) {
     ASSERT_EQ(saver.Save(true, csv, kEnglish, choose(path)), CsvSaveResult::Saved);
     EXPECT_EQ(ReadAll(path), kHeader);
 
-    // A folder of that name is not removed.
+    // A folder, a pipe or a device of that name is refused and left as it is.
     const std::string folderName = folder.File("sub");
     std::filesystem::create_directory(folderName);
-    ui.answers = {true};
-    EXPECT_EQ(saver.Save(true, csv, kEnglish, choose(folderName)), CsvSaveResult::NoAccess);
+    const std::string fifo = folder.File("pipe.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& name : {folderName, fifo, std::string("/dev/null")}) {
+        ui.calls.clear();
+        EXPECT_EQ(saver.Save(true, csv, kEnglish, choose(name)), CsvSaveResult::OpenFailed) << name;
+        EXPECT_EQ(ui.calls, std::vector<std::string>{"error: File open Error\r\n" + name}) << name;
+    }
     EXPECT_TRUE(std::filesystem::is_directory(folderName));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 
     EXPECT_EQ(saver.Save(true, csv, kEnglish, choose(folder.File("missing/history.csv"))),
               CsvSaveResult::CreateFailed);
     EXPECT_EQ(ui.calls.back(), "error: File creating Error\r\n" + folder.File("missing/history.csv") + "\r\n");
     EXPECT_EQ(saver.LastFileName(), path);
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The old file stays whole until the new text is complete; links are written through.
+TEST(LocalCsvFileAccess, ReplacesOnlyWithACompleteFileAndFollowsLinks) {
+    test::TempFolder folder;
+    test::RecordingUiPort ui;
+    LocalCsvFileAccess files;
+    HistoryCsvSaver saver(ui, files);
+    HistoryCsv csv;
+    csv.Reset();
+    for (std::uint32_t i = 0; i < 200; ++i) csv.AddRecord(283900000 + 60 * i, 60, i, R630());
+    auto choose = [](std::string name) {
+        return [name](const CsvSaveDialog&) -> std::optional<std::string> { return name; };
+    };
+    const std::string real = folder.File("real.csv");
+    const std::string link = folder.File("link.csv");
+    std::ofstream(real) << "old text";
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    std::filesystem::create_symlink("real.csv", link);
+
+    // Through the link: the link stays, the file it names gets the text and keeps its mode.
+    ui.answers = {true};
+    ASSERT_EQ(saver.Save(true, csv, kEnglish, choose(link)), CsvSaveResult::Saved);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadAll(real), csv.Text());
+    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
+    // A link to a file not there yet creates that file.
+    const std::string dangling = folder.File("dangling.csv");
+    std::filesystem::create_symlink("made.csv", dangling);
+    ASSERT_EQ(saver.Save(true, csv, kEnglish, choose(dangling)), CsvSaveResult::Saved);
+    EXPECT_EQ(ReadAll(folder.File("made.csv")), csv.Text());
+    EXPECT_EQ(FolderNames(folder.Path()), (std::vector<std::string>{"dangling.csv", "link.csv", "made.csv", "real.csv"}));
+
+    // A write cut short by the file size limit: the old file stays whole, nothing else is left.
+    std::ofstream(real, std::ios::trunc) << "old text";
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        test::RecordingUiPort childUi;
+        childUi.answers = {true};
+        LocalCsvFileAccess childFiles;
+        HistoryCsvSaver childSaver(childUi, childFiles);
+        CsvSaveResult result = childSaver.Save(true, csv, kEnglish, choose(real));
+        bool told = childUi.calls.size() == 2 && childUi.calls[1] == "error: File write Error\r\n" + real;
+        ::_exit(result == CsvSaveResult::WriteFailed && told ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadAll(real), "old text");
+    EXPECT_EQ(FolderNames(folder.Path()), (std::vector<std::string>{"dangling.csv", "link.csv", "made.csv", "real.csv"}));
+
+    // A folder that takes no new file: the old one cannot be replaced (root may write anywhere).
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(folder.Path(), std::filesystem::perms(0500));
+        ui.answers = {true};
+        EXPECT_EQ(saver.Save(true, csv, kEnglish, choose(real)), CsvSaveResult::NoAccess);
+        std::filesystem::permissions(folder.Path(), std::filesystem::perms(0700));
+        EXPECT_EQ(ReadAll(real), "old text");
+    }
 }
 
 }  // namespace
