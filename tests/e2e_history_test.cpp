@@ -129,6 +129,44 @@ TEST_F(HistoryAgainstSim, EraseEmptiesTheRing) {
     EXPECT_EQ(test::SplitLines(history.Csv().Text()).size(), 1u);  // the header only
 }
 
+TEST_F(HistoryAgainstSim, AnEraseTheDeviceNeverAnsweredIsAnError) {
+    Connect({"--ignore-request", "010F00FF1200BAC0"});
+    ui.answers = {true};
+    EXPECT_FALSE(context.history.BitBtn_HIS_DeleteClick());
+    EXPECT_EQ(ui.calls.back(), "error: Error of History deleting");
+    // The exchange is still closed.
+    EXPECT_EQ(Count(begin), 1);
+    EXPECT_EQ(Count(end), 1);
+    EXPECT_TRUE(context.connection.linkTestEnabled);
+}
+
+// Late answers past the learnt retry time and lost requests: every record exact, and the late
+// answer to a repeated read is never taken for the next read's answer.
+TEST_F(HistoryAgainstSim, LateAndLostAnswersLeaveTheDownloadExact) {
+    const std::vector<std::string> device{"--history", "short", "--seed", "5", "--clock", "2026-12-08 10:00:00"};
+    // The same device without faults, read by kalvo-cli, gives the reference.
+    std::vector<std::string> clean = device;
+    clean.insert(clean.end(), {"--baud", "0"});
+    auto reference = StartSim(8, clean);
+    auto cli = Cli({"history", "--port", "8", "--csv", folder.File("clean.csv")});
+    ASSERT_EQ(cli->Wait(), 0) << cli->Err();
+    reference.reset();
+
+    std::vector<std::string> faulty = device;
+    faulty.insert(faulty.end(), {"--drop-request", "9", "--late-answer", "40:120", "--late-answer", "90:400",
+                                 "--late-answer", "91:60", "--late-answer", "130:250"});
+    Connect(faulty);
+    context.history.BitBtn_HIS_ReadClick();
+    ASSERT_TRUE(context.history.Loaded());
+    EXPECT_EQ(context.history.Csv().Text(), test::ReadFile(folder.File("clean.csv")));
+    EXPECT_GT(context.link.Channel(2)->repeatCounter, 0);
+    // Learnt: well below the fixed 700 ms for a 32-byte read.
+    EXPECT_TRUE(context.link.RoundTrip().Learnt());
+    EXPECT_LT(context.link.RoundTrip().TimeoutMs(100), 700.0);
+    EXPECT_TRUE(std::none_of(ui.calls.begin(), ui.calls.end(),
+                             [](const std::string& call) { return call.rfind("error", 0) == 0; }));
+}
+
 TEST_F(HistoryAgainstSim, WithoutADeviceNothingIsAsked) {
     context.history.BitBtn_HIS_ReadClick();
     EXPECT_EQ(ui.calls.back(), "error: Error of History reading");

@@ -58,8 +58,11 @@ int DeviceCommands::ReadBlock(int channel, std::uint8_t code, std::uint32_t addr
     std::uint8_t request[7] = {static_cast<std::uint8_t>(channel), code};
     PutU32(request + 2, address);
     request[6] = static_cast<std::uint8_t>(length);
-    if (!Request(channel, request, sizeof request, failureText, showMessage)) return -1;
     LinkChannel* target = link_.Channel(channel);
+    // The answer repeats the address: code, address, length byte, data.
+    if (!target || !link_.TransactRead(target, request, sizeof request, 4, 5 + static_cast<std::size_t>(length) + 2,
+                                       showMessage ? failureText : ""))
+        return -1;
     int m = link_.AnswerLength(target);
     const std::uint8_t* data = link_.AnswerData(target);
     if (m <= 4 || m - 5 > length || GetU32(data) != address) return -1;
@@ -187,8 +190,11 @@ bool DeviceCommands::ReadParameter(ParameterRecord& record, bool showMessage) {
     record.further.fill(0);
     const std::uint8_t request[] = {0x01, 0x0E, static_cast<std::uint8_t>(record.id & 0xFF),
                                     static_cast<std::uint8_t>(record.id >> 8)};
-    if (!Request(kChannelControl, request, sizeof request, "No answer - Parameter READ", showMessage)) return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
+    // The answer repeats the parameter number; 22 bytes at most.
+    if (!channel || !link_.TransactRead(channel, request, sizeof request, 2, 2 + 22,
+                                        showMessage ? "No answer - Parameter READ" : ""))
+        return false;
     int m = link_.AnswerLength(channel);
     if (m != 6 && m != 22) return false;
     const std::uint8_t* data = link_.AnswerData(channel);

@@ -50,17 +50,48 @@ void Link::SendFrame(LinkChannel* channel, const std::uint8_t* payload, std::siz
 
 bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
                     std::string_view failureText) {
+    return Exchange(channel, request, length, retry, failureText, nullptr);
+}
+
+bool Link::TransactRead(LinkChannel* channel, const std::uint8_t* request, std::size_t length,
+                        std::size_t echoLength, std::size_t answerLength, std::string_view failureText) {
+    if (echoLength + 2 > length) return false;
+    const ReadShape shape{echoLength, answerLength};
+    return Exchange(channel, request, length, true, failureText, &shape);
+}
+
+bool Link::Exchange(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
+                    std::string_view failureText, const ReadShape* read) {
+    using Clock = std::chrono::steady_clock;
+    using Milliseconds = std::chrono::duration<double, std::milli>;
     if (!channel || !request || length < 2 || !port_.IsOpen()) return false;
+    // What was learnt belongs to the connection it was learnt on.
+    if (port_.OpenCount() != timedOpening_) {
+        roundTrip_.Reset();
+        timedOpening_ = port_.OpenCount();
+    }
+    // Both frames with start, header, check and end bytes. Escapes are rare; one that makes an
+    // answer late costs only a needless repeat, whose answer is then dropped as stale.
+    const std::size_t wireBytes = read ? length + read->answerLength + 2 * 8 : 0;
+    auto answerTime = [&] {
+        return read ? Milliseconds(roundTrip_.TimeoutMs(wireBytes)) : Milliseconds(kAnswerTimeoutMs);
+    };
+    // A read repeats after the learnt time, but gives up no sooner than the fixed attempts would.
+    const Milliseconds budget(static_cast<double>(kAnswerTimeoutMs) * kTransactAttempts);
 
     ClearAnswers(channel);
-    int attempt = 1;
+    int sends = 1;
+    // The device answered, but never with what was asked: a wrong answer, not a missing one.
+    bool strayAnswer = false;
     std::uint64_t seen;
     {
         std::lock_guard signal(arrivalMutex_);
         seen = arrivals_;
     }
     SendFrame(channel, request, length);
-    std::uint64_t start = TickCount();
+    const Clock::time_point first = Clock::now();
+    Clock::time_point lastSend = first;
+    Milliseconds wait = answerTime();
 
     for (;;) {
         bool moreQueued = false;
@@ -68,9 +99,18 @@ bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size
             std::lock_guard lock(lock_);
             if (channel->answerCount > 0 && channel->currentAnswer) {
                 const std::uint8_t* payload = channel->currentAnswer + 4;
-                if (channel->currentLength >= 6 && (payload[0] & kAnswerFlag) &&
-                    (payload[0] & 0x3F) == (request[0] & 0x3F) &&
-                    (payload[1] & 0x3F) == (request[1] & 0x3F)) {
+                bool matches = channel->currentLength >= 6 && (payload[0] & kAnswerFlag) &&
+                               (payload[0] & 0x3F) == (request[0] & 0x3F) &&
+                               (payload[1] & 0x3F) == (request[1] & 0x3F);
+                // A late answer to an earlier read of the same kind names another address or
+                // parameter: it is not this request's answer.
+                if (matches && read) {
+                    matches = static_cast<std::size_t>(channel->currentLength) >= 6 + read->echoLength &&
+                              std::memcmp(payload + 2, request + 2, read->echoLength) == 0;
+                    strayAnswer = strayAnswer || !matches;
+                }
+                if (matches) {
+                    if (read && sends == 1) roundTrip_.Sample(Milliseconds(Clock::now() - first).count(), wireBytes);
                     return true;
                 }
                 channel->queue.Pop();
@@ -80,22 +120,25 @@ bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size
             }
         }
 
-        std::uint64_t now = TickCount();
-        if (now - start > kAnswerTimeoutMs) {
-            if (attempt >= kTransactAttempts || !retry) break;
+        Clock::time_point now = Clock::now();
+        if (now - lastSend > wait) {
+            bool again = retry && (read ? now - first < budget : sends < kTransactAttempts);
+            if (!again) break;
+            if (read) roundTrip_.Backoff();
             SendFrame(channel, request, length);
-            ++attempt;
+            ++sends;
             {
                 std::lock_guard lock(lock_);
                 ++channel->repeatCounter;
             }
-            start = TickCount();
-            now = start;
+            lastSend = Clock::now();
+            now = lastSend;
+            wait = answerTime();
         }
 
         if (!moreQueued) {
             std::unique_lock signal(arrivalMutex_);
-            auto left = std::chrono::milliseconds(start + kAnswerTimeoutMs + 1 - now);
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(lastSend + wait - now) + std::chrono::milliseconds(1);
             arrived_.wait_for(signal, std::min<std::chrono::milliseconds>(kWaitSlice, left),
                               [&] { return arrivals_ != seen; });
             seen = arrivals_;
@@ -104,7 +147,7 @@ bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size
     }
 
     std::string text(failureText == "*" ? kNoAnswerText : failureText);
-    if (!text.empty()) ui_.ShowMessage(MessageKind::Error, text);
+    if (!text.empty() && !strayAnswer) ui_.ShowMessage(MessageKind::Error, text);
     return false;
 }
 
@@ -137,8 +180,8 @@ int Link::ConnectionTest(const std::uint8_t* echo, int length, bool showMessage)
     int echoLength = std::min(length, kMaxEchoLength);
     std::uint8_t request[2 + kMaxEchoLength] = {0x01, 0x00};
     std::memcpy(request + 2, echo, static_cast<std::size_t>(echoLength));
-    if (!Transact(channel, request, static_cast<std::size_t>(2 + echoLength), true,
-                  showMessage ? "No answer in connection test" : "")) {
+    if (!TransactRead(channel, request, static_cast<std::size_t>(2 + echoLength), static_cast<std::size_t>(echoLength),
+                      static_cast<std::size_t>(echoLength + 1), showMessage ? "No answer in connection test" : "")) {
         return 0;
     }
     std::lock_guard lock(lock_);

@@ -14,6 +14,7 @@
 
 #include "link/frame_codec.h"
 #include "link/link_channel.h"
+#include "link/round_trip.h"
 #include "platform/serial_port.h"
 #include "platform/ui_port.h"
 
@@ -41,8 +42,17 @@ public:
 
     // User-interface thread.
     void SendFrame(LinkChannel* channel, const std::uint8_t* payload, std::size_t length);
+    // Up to three attempts of 700 ms each (one without retry).
     bool Transact(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
                   std::string_view failureText);
+    // An idempotent read: repeated after the time learnt for this connection (never longer than
+    // 700 ms), given up no sooner than Transact would. Its answer must repeat the `echoLength`
+    // request bytes after the code (address or parameter number); other answers of the same code
+    // are late answers to earlier reads and are dropped. `answerLength`: the answer payload
+    // expected, for its time on the line.
+    bool TransactRead(LinkChannel* channel, const std::uint8_t* request, std::size_t length, std::size_t echoLength,
+                      std::size_t answerLength, std::string_view failureText);
+    const RoundTripEstimator& RoundTrip() const { return roundTrip_; }
     const std::uint8_t* AnswerData(LinkChannel* channel);
     int AnswerLength(LinkChannel* channel);
     void ClearAnswers(LinkChannel* channel);
@@ -57,8 +67,17 @@ public:
     SerialPort& Port() { return port_; }
 
 private:
+    struct ReadShape {
+        std::size_t echoLength;
+        std::size_t answerLength;
+    };
+    bool Exchange(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
+                  std::string_view failureText, const ReadShape* read);
+
     SerialPort& port_;
     UiPort& ui_;
+    RoundTripEstimator roundTrip_;
+    std::uint64_t timedOpening_ = 0;
     FrameCodec codec_;
     std::recursive_mutex lock_;
     ChannelRegistry registry_;

@@ -63,6 +63,8 @@ public:
     PortOpenFailure LastOpenFailure() const { return lastFailure_; }
     std::optional<int> BusyHolder() const { return busyHolder_; }
     bool IsOpen() const;
+    // Successful opens so far: tells a new connection from the one before.
+    std::uint64_t OpenCount() const { return openCount_; }
 
     // Whole write under the I/O lock; returns the bytes written (0 when closed).
     std::size_t Write(const std::uint8_t* bytes, std::size_t count);
@@ -95,6 +97,7 @@ private:
     const PortDirectory& directory_;
     int portNumber_ = 0;
     PortOpenFailure lastFailure_ = PortOpenFailure::None;
+    std::uint64_t openCount_ = 0;
     std::optional<int> busyHolder_;
     LogCallback log_;
     std::unique_ptr<Impl> impl_;

@@ -172,6 +172,7 @@ bool SerialPort::Open(int baudRate) {
     }
 
     if (fd >= 0 && !IsOpen()) lastFailure_ = PortOpenFailure::Other;
+    if (IsOpen()) ++openCount_;
     Log(text + (IsOpen() ? "OK" : "Error"));
     if (noAccess && impl_->accessHintGiven.insert(*path).second) {
         Log("Open COM " + std::to_string(portNumber_) + " : no access to " + *path +

@@ -51,6 +51,29 @@ std::optional<std::array<std::uint8_t, 2>> ParseBoardY(std::string_view text) {
     return std::array<std::uint8_t, 2>{*a, *b};
 }
 
+// "010F00FF": the leading bytes of a request payload, in hex.
+std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text) {
+    if (text.empty() || text.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned value = 0;
+        auto [end, ec] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+        if (ec != std::errc() || end != text.data() + i + 2) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return bytes;
+}
+
+// "N:D": answer N sent D ms late.
+std::optional<std::pair<unsigned, std::chrono::milliseconds>> ParseLateAnswer(std::string_view text) {
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    auto number = ParseBounded<unsigned>(text.substr(0, colon), 1, 1000000000);
+    auto delay = ParseBounded<unsigned>(text.substr(colon + 1), 0, 3600000);
+    if (!number || !delay) return std::nullopt;
+    return std::pair{*number, std::chrono::milliseconds(*delay)};
+}
+
 template <typename T>
 void Apply(const std::optional<T>& given, T& field) {
     if (given) field = *given;
@@ -158,6 +181,9 @@ std::string UsageText() {
            "  --delay-ms D        send every answer D ms late\n"
            "  --vanish-after N    after N answers have been taken, close the port and remove\n"
            "                      the link, as if unplugged, and wait to be stopped\n"
+           "  --ignore-request HEX  never answer requests whose payload starts with these\n"
+           "                      bytes, e.g. 010F00FF1200BAC0 (the history erase; repeatable)\n"
+           "  --late-answer N:D   send answer N (counted from 1) D ms late (repeatable)\n"
            "  --help              this text\n";
 }
 
@@ -189,7 +215,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     std::optional<double> dropPercent, corruptPercent;
     std::optional<HistoryKind> history;
     const std::map<std::string, Setter, std::less<>> valued = {
-        {"--com", bounded(com, 1, 100000)},
+        {"--com", bounded(com, 0, 250)},
         {"--baud", bounded(baud, 0, 4000000)},
         {"--trace", text(config.traceFile)},
         {"--screen-log", text(config.screenLog)},
@@ -228,6 +254,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         {"--corrupt-percent", parsed(corruptPercent, ParsePercent)},
         {"--delay-ms", bounded(delayMs, 0, 3600000)},
         {"--vanish-after", bounded(vanishAfter, 0, 1000000)},
+        {"--ignore-request", [&](std::string_view v) {
+             auto prefix = ParseHexBytes(v);
+             if (prefix) config.faults.ignoredRequests.push_back(*prefix);
+             return prefix.has_value();
+         }},
+        {"--late-answer", [&](std::string_view v) {
+             auto late = ParseLateAnswer(v);
+             if (late) config.faults.lateAnswers.push_back(*late);
+             return late.has_value();
+         }},
     };
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {

@@ -1,29 +1,22 @@
 #include "devsim/device_dumps.h"
 
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "devsim/device_model.h"
+#include "platform/file_replacement.h"
 
 namespace kalvo::devsim {
 
 namespace {
 
 bool WriteWhole(const std::string& path, std::span<const std::uint8_t> bytes, std::string& error) {
-    std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (file && std::fclose(file) != 0) written = false;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    kalvo::FileReplacement file;
+    if (file.Begin(path) && file.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()}) && file.Commit())
+        return true;
+    error = "cannot write " + path + ": " + std::strerror(file.Error() ? file.Error() : EIO);
+    return false;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "devsim/fault_injector.h"
 
+#include <algorithm>
+
 #include "devsim/frame_io.h"
 #include "link/frame_codec.h"
 
@@ -17,6 +19,19 @@ bool FaultInjector::DropRequest() {
     // Drawn only when asked for, so the every-Nth faults alone stay as they were.
     bool chance = options_.dropPercent > 0 && random_.Percent(options_.dropPercent);
     return nth || chance;
+}
+
+bool FaultInjector::Ignored(const std::vector<std::uint8_t>& payload) const {
+    for (const auto& prefix : options_.ignoredRequests)
+        if (!prefix.empty() && payload.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), payload.begin()))
+            return true;
+    return false;
+}
+
+std::chrono::milliseconds FaultInjector::AnswerDelay(unsigned number) const {
+    for (const auto& [answer, delay] : options_.lateAnswers)
+        if (answer == number) return delay;
+    return options_.answerDelay;
 }
 
 std::optional<std::size_t> FaultInjector::CorruptAnswer(std::vector<std::uint8_t>& wire) {

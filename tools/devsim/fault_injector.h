@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "devsim/random_source.h"
@@ -18,6 +19,11 @@ struct FaultOptions {
     double dropPercent = 0;     // each request is lost with this chance
     double corruptPercent = 0;  // each answer arrives with one bit flipped with this chance
     std::uint64_t seed = 1;     // makes the chances repeatable
+    // Requests whose payload starts with one of these are never answered (a command the device
+    // does not take, whatever the retries).
+    std::vector<std::vector<std::uint8_t>> ignoredRequests;
+    // Single answers (counted from 1 as they are produced) sent this much later than the rest.
+    std::vector<std::pair<unsigned, std::chrono::milliseconds>> lateAnswers;
 };
 
 class FaultInjector {
@@ -35,7 +41,11 @@ public:
     std::optional<std::size_t> CorruptAnswer(std::vector<std::uint8_t>& wire);
     unsigned AnswersSeen() const { return answers_; }
 
-    std::chrono::milliseconds AnswerDelay() const { return options_.answerDelay; }
+    // True for a request on the ignored list.
+    bool Ignored(const std::vector<std::uint8_t>& payload) const;
+
+    // The delay of answer `number` (counted from 1).
+    std::chrono::milliseconds AnswerDelay(unsigned number) const;
 
     // True once the device may answer no more: `answersQueued` have been produced.
     bool AnswersExhausted(unsigned answersQueued) const {

@@ -28,9 +28,11 @@ void PrintReadyLine(const SimConfig& config, const std::string& slavePath) {
     std::fflush(stdout);
 }
 
-void Dump(const SimDevice& device, const DumpFiles& files) {
+bool Dump(const SimDevice& device, const DumpFiles& files) {
     std::string error;
-    if (files.Any() && !WriteDumps(device, files, error)) std::fprintf(stderr, "kalvo-devsim: %s\n", error.c_str());
+    if (!files.Any() || WriteDumps(device, files, error)) return true;
+    std::fprintf(stderr, "kalvo-devsim: %s\n", error.c_str());
+    return false;
 }
 
 }  // namespace
@@ -95,6 +97,6 @@ int main(int argc, char** argv) {
         return false;
     });
     ::close(signalFd);
-    Dump(device, config.dumps);
-    return 0;
+    // A test reads the dumps: one that could not be written fails the run.
+    return Dump(device, config.dumps) ? 0 : 1;
 }

@@ -131,6 +131,10 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         trace_.Note("drop request " + std::to_string(faults_.RequestsSeen()));
         return;
     }
+    if (faults_.Ignored(payload)) {
+        trace_.Note("ignore request " + std::to_string(faults_.RequestsSeen()));
+        return;
+    }
     DispatchResult result = commands_.Dispatch(device_, channel, payload);
     TraceDeviceNotes();
     std::string code = HexBytes({payload.data(), 2});
@@ -154,8 +158,8 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         trace_.Note("flip a bit of answer " + std::to_string(faults_.AnswersSeen()) + " in wire byte " +
                     std::to_string(*index));
     }
-    writer_.Queue(Clock::now() + faults_.AnswerDelay(), std::move(answer));
     ++answersQueued_;
+    writer_.Queue(Clock::now() + faults_.AnswerDelay(answersQueued_), std::move(answer));
     if (device_.PendingReset()) restarting_ = true;
 }
 
