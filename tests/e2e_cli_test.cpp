@@ -1,6 +1,9 @@
 // kalvo-cli against kalvo-devsim and against a port where nothing answers: real processes,
 // real pseudo-terminals, real time-outs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -71,6 +74,36 @@ TEST_F(CliEndToEnd, RefusesABadCommandLine) {
     EXPECT_EQ(Cli({"ping", "--port", "3", "--count", "0"})->Wait(), 2);
     EXPECT_EQ(Cli({"ports", "--lang", "de"})->Wait(), 2);
     EXPECT_EQ(Cli({"frobnicate"})->Wait(), 2);
+    EXPECT_EQ(Cli({"ping", "--port", "251"})->Wait(), 2);
+    EXPECT_EQ(Cli({"ping", "--port", "250", "--log", ""})->Wait(), 2);
+    EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "day", "--at", ""})->Wait(), 2);
+    EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "day", "--at", "2100-01-01 00:00:00"})->Wait(), 2);
+    EXPECT_EQ(Cli({"history", "--port", "4", "--csv", ""})->Wait(), 2);
+    // The simulator takes only numbers the program can use.
+    test::Process sim({KALVO_DEVSIM_PATH, "--com", "251"}, Env());
+    EXPECT_EQ(sim.Wait(), 2);
+    // A dump it cannot write fails its run.
+    auto dumping = StartSim(6, {"--dump-history", folder.File("missing/history.bin")});
+    dumping->Signal(SIGTERM);
+    EXPECT_EQ(dumping->Wait(), 1);
+    EXPECT_NE(dumping->Err().find("cannot write " + folder.File("missing/history.bin")), std::string::npos);
+}
+
+// A port held by another program is named as such, with the holder's process id.
+TEST_F(CliEndToEnd, SaysWhenAPortIsInUse) {
+    auto sim = StartSim(5);
+    int fd = ::open((folder.File("ports") + "/com5").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const std::string busy = "COM 5 is in use by another program (process " + std::to_string(::getpid()) + ")\n";
+    auto ping = Cli({"ping", "--port", "5"});
+    EXPECT_EQ(ping->Wait(), 1);
+    EXPECT_EQ(ping->Err(), busy);
+    auto identify = Cli({"identify", "--port", "5", "--lang", "ru"});
+    EXPECT_EQ(identify->Wait(), 1);
+    EXPECT_EQ(identify->Err(), "COM 5 занят другой программой (процесс " + std::to_string(::getpid()) + ")\n");
+    ::close(fd);
+    EXPECT_EQ(Cli({"ping", "--port", "5"})->Wait(), 0);
 }
 
 }  // namespace

@@ -200,20 +200,43 @@ TEST_F(HistoryCli, WritesTheCsvAndPrintsTheBars) {
     EXPECT_EQ(replaced->Wait(), 0) << replaced->Err();
 }
 
-TEST_F(HistoryCli, CtrlCCancelsTheDownloadInOrder) {
+// Ctrl+C, and SIGHUP when the terminal closes.
+TEST_F(HistoryCli, AStopSignalCancelsTheDownloadInOrder) {
+  for (int signal : {SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
     auto device = StartSim(4, {"--history", "full"});
     test::Process cli({KALVO_CLI_PATH, "history", "--port", "4", "--csv", folder.File("h.csv"), "--log",
                        folder.File("log.txt")},
                       Env());
     ASSERT_TRUE(cli.WaitForErr("History: page 2/255", std::chrono::seconds(30))) << cli.Err();
-    cli.Signal(SIGINT);
-    EXPECT_EQ(cli.Wait(), 128 + SIGINT);
-    EXPECT_NE(cli.Err().find("warning: Reading of History canceled"), std::string::npos);
+    cli.Signal(signal);
+    EXPECT_EQ(cli.Wait(), 128 + signal);
+    // On a line of its own, not after the page count.
+    EXPECT_NE(cli.Err().find("/255\nwarning: Reading of History canceled\n"), std::string::npos) << cli.Err();
     Lines log = test::SplitLines(test::ReadFile(folder.File("log.txt")));
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "Write PAR[0xFF00(65280)] : 0xC0BA0011(-1061552111)");
     EXPECT_EQ(log.back(), "Close COM 4 : OK");
     EXPECT_FALSE(std::filesystem::exists(folder.File("h.csv")));
+  }
+}
+
+// A CSV that cannot be written is refused before the download; an unanswered erase fails.
+TEST_F(HistoryCli, RefusesWhatItCannotDoBeforeItStarts) {
+    auto device = StartSim(4, {"--ignore-request", "010F00FF1200BAC0"});
+    const std::string missing = folder.File("missing/h.csv");
+    auto cli = Cli({"history", "--port", "4", "--csv", missing, "--log", folder.File("log.txt")});
+    EXPECT_EQ(cli->Wait(), 1);
+    EXPECT_EQ(cli->Err(), "error: File creating Error\r\n" + missing + "\n");
+    EXPECT_EQ(test::ReadFile(folder.File("log.txt")), "");  // the port was never opened
+    for (const std::string& target : {std::string("/dev/null"), folder.Path()}) {
+        auto refused = Cli({"history", "--port", "4", "--csv", target, "--yes"});
+        EXPECT_EQ(refused->Wait(), 1);
+        EXPECT_EQ(refused->Err(), "error: File open Error\r\n" + target + "\n");
+    }
+    auto erase = Cli({"history", "--port", "4", "--erase", "--yes"});
+    EXPECT_EQ(erase->Wait(), 1);
+    EXPECT_NE(erase->Err().find("error: Error of History deleting\n"), std::string::npos) << erase->Err();
 }
 
 TEST_F(HistoryCli, RefusesBadChartArguments) {
