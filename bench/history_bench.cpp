@@ -2,7 +2,9 @@
 // pseudo-terminal: wall time against the line-rate floor of the bytes actually exchanged, and
 // the CPU time the program used.
 //
-//   history_bench [--baud B]   (the simulator's pacing; 0 = unpaced, software overhead alone)
+//   history_bench [--baud B] [--drop-percent P] [--corrupt-percent P] [--seed N]
+//   (B: the simulator's pacing, 0 = unpaced, software overhead alone; P: lost requests and
+//   corrupted answers. The CSV's hash tells whether a run under faults came out exact.)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/context.h"
 #include "bench_support.h"
@@ -21,12 +24,20 @@ int main(int argc, char** argv) {
     using namespace kalvo;
     using namespace std::chrono;
     int baud = 230400;
-    for (int i = 1; i + 1 < argc; i += 2)
-        if (std::strcmp(argv[i], "--baud") == 0) baud = std::stoi(argv[i + 1]);
+    std::vector<std::string> faults;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--baud") == 0)
+            baud = std::stoi(argv[i + 1]);
+        else
+            faults.insert(faults.end(), {argv[i], argv[i + 1]});
+    }
 
     test::TempFolder folder;
     test::Environment env{{"KALVO_PORTS_DIR", folder.File("ports")}};
-    test::Process sim({KALVO_DEVSIM_PATH, "--com", "7", "--history", "full", "--baud", std::to_string(baud)}, env);
+    std::vector<std::string> simArgs{KALVO_DEVSIM_PATH, "--com", "7", "--history", "full", "--baud", std::to_string(baud),
+                                     "--clock", "2026-12-08 10:00:00"};
+    simArgs.insert(simArgs.end(), faults.begin(), faults.end());
+    test::Process sim(simArgs, env);
     if (!sim.ReadLine(seconds(10))) return 1;
 
     test::RecordingUiPort ui;
@@ -62,5 +73,11 @@ int main(int argc, char** argv) {
                     floorAll, wall / floorAll * 100, floorAnswers, wall / floorAnswers * 100);
     }
     std::printf("CPU (user+sys) of the program: %.3f s (%.1f %% of the wall time)\n", cpu, cpu / wall * 100);
+    std::uint64_t hash = 1469598103934665603ULL;
+    for (char c : context.history.Csv().Text()) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    std::printf("repeated requests: %d; learnt answer time %.2f ms (+/- %.2f); CSV %zu bytes, FNV-1a %016llx\n",
+                context.link.Channel(2)->repeatCounter + context.link.Channel(1)->repeatCounter,
+                context.link.RoundTrip().SmoothedMs(), context.link.RoundTrip().DeviationMs(),
+                context.history.Csv().Text().size(), static_cast<unsigned long long>(hash));
     return 0;
 }
