@@ -459,7 +459,7 @@ TEST(CommandLine, FullDeviceOptions) {
 
 TEST(CommandLine, RejectsUnknownOptionsAndBadValues) {
     for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-             {"--frobnicate"}, {"com", "7"}, {"--com"}, {"--com", "0"}, {"--com", "x"}, {"--model", "r999"},
+             {"--frobnicate"}, {"com", "7"}, {"--com"}, {"--com", "0"}, {"--com", "251"}, {"--com", "x"}, {"--model", "r999"},
              {"--serial", "1234"}, {"--boot-version", "4.300"}, {"--baud", "-1"}, {"--flash-size", "5G"},
              {"--history", "long"}, {"--eflash-size", "1M"}, {"--eflash-size", "0x200001"}, {"--drop-percent", "101"},
              {"--corrupt-percent", "x"}, {"--param", "7"}, {"--param", "7=x"}, {"--clock", "2024-02-30 00:00:00"},

@@ -146,7 +146,7 @@ std::string UsageText() {
            "  kalvo-devsim: <slave path>           (without)\n"
            "and serves until SIGINT or SIGTERM. SIGUSR1 writes the dump files now.\n"
            "\n"
-           "  --com N             publish as COM N: link comN in the ports folder\n"
+           "  --com N             publish as COM N (1..250): link comN in the ports folder\n"
            "                      (KALVO_PORTS_DIR, else the per-user one)\n"
            "  --baud B            pace answers at B baud, 10 bits a byte (default 230400;\n"
            "                      0 = unpaced)\n"
@@ -215,7 +215,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     std::optional<double> dropPercent, corruptPercent;
     std::optional<HistoryKind> history;
     const std::map<std::string, Setter, std::less<>> valued = {
-        {"--com", bounded(com, 0, 250)},
+        {"--com", bounded(com, 1, 250)},
         {"--baud", bounded(baud, 0, 4000000)},
         {"--trace", text(config.traceFile)},
         {"--screen-log", text(config.screenLog)},
