@@ -21,7 +21,7 @@ inline constexpr int kUpdateServerPort = 21;
 struct ServerTimeouts {
     int connectMs = 3000;
     int commandMs = 3000;
-    int budgetMs = 10000;
+    int budgetMs = 8000;
 };
 
 struct UpdateServer {

@@ -8,6 +8,7 @@
 #include "server/report_upload.h"
 #include "support/ftp_server.h"
 #include "support/recording_ui_port.h"
+#include "support/sim_fixture.h"
 
 namespace kalvo {
 namespace {

@@ -7,13 +7,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "support/process.h"
-#include "support/sim_fixture.h"
 #include "support/temp_folder.h"
 
 namespace kalvo::test {
@@ -24,6 +25,7 @@ struct FtpServerOptions {
     bool tls = false;
     bool silent = false;     // accepts connections, never answers
     bool blackhole = false;  // connections are never made
+    std::string hang = "";   // a command the server never answers
 };
 
 class FtpServer {
@@ -35,6 +37,7 @@ public:
         if (options.tls) argv.insert(argv.end(), {"--tls", folder_.Path()});
         if (options.silent) argv.push_back("--silent");
         if (options.blackhole) argv.push_back("--blackhole");
+        if (!options.hang.empty()) argv.insert(argv.end(), {"--hang", options.hang});
         process_ = std::make_unique<Process>(argv, Environment{});
         auto line = process_->ReadLine(std::chrono::seconds(20));
         if (!line || line->rfind("PORT ", 0) != 0) {
@@ -51,7 +54,12 @@ public:
         return "ftp://" + credentials + "127.0.0.1:" + std::to_string(port_) + "/";
     }
     // "TLS CWD log5", "CLEAR USER kalvo", "RECEIVED log5/x/rep.txt DATA TLS", "CONNECT", ...
-    std::vector<std::string> Log() const { return SplitLines(ReadFile(LogFile())); }
+    std::vector<std::string> Log() const {
+        std::vector<std::string> lines;
+        std::ifstream in(LogFile());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
     // The commands of the log whose first word (after TLS/CLEAR) is one of `verbs`.
     std::vector<std::string> Commands(const std::vector<std::string>& verbs) const {
         std::vector<std::string> found;

@@ -8,6 +8,7 @@ can tell what the client sent and whether it was encrypted.
 Modes besides a normal pyftpdlib server:
   --silent     accepts connections and never answers
   --blackhole  a listening socket whose queue is full, so connections are never made
+  --hang VERB  a normal server that never answers the command VERB (e.g. APPE)
 """
 import argparse
 import logging
@@ -100,6 +101,8 @@ def serve_ftp(args):
         def pre_process_command(self, line, cmd, arg):
             shown = "***" if cmd == "PASS" else arg
             self.note(("TLS " if self.secure() else "CLEAR ") + (cmd + " " + shown).rstrip())
+            if cmd == args.hang:
+                return
             super().pre_process_command(line, cmd, arg)
 
         def on_file_received(self, file):
@@ -124,6 +127,7 @@ def main():
     parser.add_argument("--perm", default="elradfmwMT")
     parser.add_argument("--tls", metavar="FOLDER", help="offer AUTH TLS; the certificate goes here")
     parser.add_argument("--log")
+    parser.add_argument("--hang", metavar="VERB")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--blackhole", action="store_true")
     args = parser.parse_args()
