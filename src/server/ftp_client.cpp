@@ -70,6 +70,7 @@ long FtpClient::RemainingMs() const {
 }
 
 void FtpClient::Prepare(const std::vector<std::string>& path, bool directory) {
+    if (!easy_) return;  // Perform reports it
     curl_easy_reset(easy_);
     std::string urlPath = "/";
     for (std::size_t i = 0; i < path.size(); ++i) {

@@ -55,8 +55,6 @@ public:
     bool Send(const std::string& localPath, const std::string& name, bool append, const Progress& progress);
 
     const FtpOutcome& Outcome() const { return outcome_; }
-    // Commands sent on the control connection so far, the password left out; for tests.
-    const std::vector<std::string>& Commands() const { return commands_; }
 
 private:
     enum class Tls { Unknown, Offered, Refused };
@@ -75,6 +73,8 @@ private:
     Tls tls_ = Tls::Unknown;
     std::vector<std::string> entered_;
     FtpOutcome outcome_;
+    // Commands sent on the control connection (the password left out): tells a refused AUTH
+    // from a refusal after login.
     std::vector<std::string> commands_;
     std::size_t performStart_ = 0;
     char error_[256] = {};

@@ -77,11 +77,6 @@ ReportUpload::ReportUpload(ReportLog& log, UiPort& ui, const DeviceIdentity& ide
     if (server) client_.emplace(std::move(*server), [this] { ui_.Pump(); });
 }
 
-const std::vector<std::string>& ReportUpload::Commands() const {
-    static const std::vector<std::string> none;
-    return client_ ? client_->Commands() : none;
-}
-
 bool ReportUpload::UploadReport(const std::string& localName, std::string_view serverBase,
                                 std::string_view serverFileName) {
     std::string localFile = localName;

@@ -48,9 +48,6 @@ public:
     // Size of the file being sent (0: not known).
     std::uint64_t TransferTotal() const { return transferTotal_; }
 
-    // The commands the client sent, for tests.
-    const std::vector<std::string>& Commands() const;
-
 private:
     void ShowProgress(std::uint64_t bytesSent);
 

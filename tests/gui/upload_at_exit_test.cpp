@@ -57,7 +57,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] {
                 run->window->Timer_ProcTimer();
                 return run->context->tick.DeviceRecognised();
-            }, 10000));
+            }, 20000));
             run->window->close();
             std::string local = LocalReport();
             QVERIFY(local.find("# END: ") != std::string::npos);

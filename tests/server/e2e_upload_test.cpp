@@ -53,21 +53,6 @@ TEST_F(UploadE2eTest, TheRunsReportIsFiledByTheDevicesSerialAndAppended) {
     EXPECT_EQ(ftp.Commands({"MKD"}), (std::vector<std::string>{"MKD log5", "MKD 1_23", "MKD 45xxx", "MKD 6xx"}));
 }
 
-TEST_F(UploadE2eTest, NoNumberFolderForAnUnprogrammedSerialAndForNoDevice) {
-    test::FtpServer ftp;
-    auto device = sim.StartSim(7, {"--serial", "FFFFFFFF"});
-    const std::string log1 = sim.folder.File("run1.txt");
-    auto identified = Cli({"identify", "--port", "7", "--upload", "--log", log1}, ftp.Url());
-    ASSERT_EQ(identified->Wait(), 0) << identified->Err();
-    const std::string report = ftp.Root() + "/log5/__no_number/rep.txt";
-    EXPECT_EQ(test::ReadFile(report), test::ReadFile(log1));
-
-    const std::string log2 = sim.folder.File("run2.txt");
-    auto ports = Cli({"ports", "--upload", "--log", log2}, ftp.Url());
-    ASSERT_EQ(ports->Wait(), 0) << ports->Err();
-    EXPECT_EQ(test::ReadFile(report), test::ReadFile(log1) + test::ReadFile(log2));
-}
-
 TEST_F(UploadE2eTest, FailuresAndNoServer) {
     // A server that refuses APPE: the exit status says so, and the log file has the line.
     test::FtpServer refusing({.perm = "elrdfmwMT"});
