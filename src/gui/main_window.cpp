@@ -297,6 +297,8 @@ void MainWindow::FormDestroy() {
     LogEndFrame(context_.log, std::time(nullptr));
     // Nothing is written or sent for a run that never started (second instance, no folder).
     if (started) {
+        // Events go on while the report is sent; clicks must not start anything now.
+        setEnabled(false);
         ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder,
                             ConfiguredUpdateServer(ConfigFilePath()));
         upload.UploadReport("", kServerLogBase, kServerReportName);
