@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
         {"MKD refused", {.perm = "elradfwMT"}, false},
         {"never answers CWD", {.hang = "CWD"}, false},
         {"never answers APPE", {.hang = "APPE"}, false},
+        {"never answers QUIT", {.hang = "QUIT"}, false},
     };
     std::printf("%-30s %10s %10s %10s  %s\n", "case", "min ms", "max ms", "cpu ms", "result");
     for (const Case& c : cases) {

@@ -97,7 +97,10 @@ void FtpClient::Prepare(const std::vector<std::string>& path, bool directory) {
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(server_.timeouts.connectMs));
     curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, RemainingMs());
-    curl_easy_setopt(easy_, CURLOPT_FTP_RESPONSE_TIMEOUT, Seconds(server_.timeouts.commandMs));
+    // Also the wait for QUIT's answer when the connection is closed, which the overall time-out
+    // does not cover: never more than the budget has left (whole seconds, at least one).
+    curl_easy_setopt(easy_, CURLOPT_FTP_RESPONSE_TIMEOUT,
+                     Seconds(static_cast<int>(std::min<long>(server_.timeouts.commandMs, RemainingMs()))));
     // A data connection that stalls counts as a silent server too.
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, Seconds(server_.timeouts.commandMs));
