@@ -194,6 +194,17 @@ TEST_F(UploadTest, TlsWhenOfferedAndNothingInClearWhenTheCertificateDoesNotVerif
     for (const std::string& line : untrusted.Log())
         EXPECT_TRUE(line == "CONNECT" || line == "CLEAR AUTH TLS") << line;
     EXPECT_FALSE(fs::exists(untrusted.Root() + "/log5"));
+
+    // A server that takes AUTH TLS but will not protect the data gets no data at all.
+    test::FtpServer clearData({.tls = true, .refuse = "PROT"});
+    server = Server(clearData.Port());
+    server.caFile = clearData.CaFile();
+    log.LogLine("third run");  // the same error line again would be written once
+    EXPECT_FALSE(Upload(server, WithSerial(0x12345678)));
+    EXPECT_EQ(added, (Lines{kNoConnection}));
+    for (const std::string& line : clearData.Log()) EXPECT_EQ(line.find("CLEAR USER"), std::string::npos) << line;
+    EXPECT_TRUE(clearData.Commands({"APPE", "MKD", "CWD"}).empty());
+    EXPECT_FALSE(fs::exists(clearData.Root() + "/log5"));
 }
 
 TEST_F(UploadTest, WithoutAServerOnlyTheLocalReportIsWritten) {

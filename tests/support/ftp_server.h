@@ -26,6 +26,7 @@ struct FtpServerOptions {
     bool silent = false;     // accepts connections, never answers
     bool blackhole = false;  // connections are never made
     std::string hang = "";   // a command the server never answers
+    std::string refuse = ""; // a command the server refuses
 };
 
 class FtpServer {
@@ -38,6 +39,7 @@ public:
         if (options.silent) argv.push_back("--silent");
         if (options.blackhole) argv.push_back("--blackhole");
         if (!options.hang.empty()) argv.insert(argv.end(), {"--hang", options.hang});
+        if (!options.refuse.empty()) argv.insert(argv.end(), {"--refuse", options.refuse});
         process_ = std::make_unique<Process>(argv, Environment{});
         auto line = process_->ReadLine(std::chrono::seconds(20));
         if (!line || line->rfind("PORT ", 0) != 0) {

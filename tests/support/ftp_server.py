@@ -9,6 +9,7 @@ Modes besides a normal pyftpdlib server:
   --silent     accepts connections and never answers
   --blackhole  a listening socket whose queue is full, so connections are never made
   --hang VERB  a normal server that never answers the command VERB (e.g. APPE)
+  --refuse VERB  a normal server that refuses the command VERB (e.g. PROT)
 """
 import argparse
 import logging
@@ -103,6 +104,9 @@ def serve_ftp(args):
             self.note(("TLS " if self.secure() else "CLEAR ") + (cmd + " " + shown).rstrip())
             if cmd == args.hang:
                 return
+            if cmd == args.refuse:
+                self.respond("534 Refused.")
+                return
             super().pre_process_command(line, cmd, arg)
 
         def on_file_received(self, file):
@@ -128,6 +132,7 @@ def main():
     parser.add_argument("--tls", metavar="FOLDER", help="offer AUTH TLS; the certificate goes here")
     parser.add_argument("--log")
     parser.add_argument("--hang", metavar="VERB")
+    parser.add_argument("--refuse", metavar="VERB")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--blackhole", action="store_true")
     args = parser.parse_args()
