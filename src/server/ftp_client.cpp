@@ -168,7 +168,6 @@ bool FtpClient::Connect() {
             entered_.clear();
             if (tls_ == Tls::Unknown) tls_ = Tls::Offered;
             outcome_.status = 1;
-            outcome_.plain = tls_ == Tls::Refused;
             return true;
         }
         bool loggedIn = std::any_of(commands_.begin() + static_cast<std::ptrdiff_t>(performStart_), commands_.end(),

@@ -24,8 +24,6 @@ namespace kalvo {
 // or failed underneath (-2: time-out, lost connection, TLS). 0 before any call.
 struct FtpOutcome {
     int status = 0;
-    // The server refused AUTH TLS and the connection went on in plain FTP.
-    bool plain = false;
     bool certificateRejected = false;
     // Folders entered by the last EnterFolders.
     int foldersEntered = 0;
@@ -44,7 +42,8 @@ public:
     // Connects and logs in; true when connected.
     bool Connect();
     bool Connected() const { return connected_; }
-    // Logs out (QUIT) and closes.
+    // Logs out (QUIT) and closes. The one wait that does not pump: QUIT's answer, bounded by the
+    // command time-out and by what the budget has left.
     void Disconnect();
 
     // From the login folder, one CWD per folder; with makeMissing a folder that cannot be entered
