@@ -28,7 +28,7 @@ void LogStartFrame(ReportLog& log, std::time_t when);
 void LogEndFrame(ReportLog& log, std::time_t when);
 
 // Writes the report file into the temporary folder; nothing when start-up never got a folder.
-// This is where the upload to the update server will follow.
+// The window's shutdown writes it through ReportUpload instead, which also sends it on.
 bool SaveReport(const ReportLog& log, const std::string& tempFolder);
 
 }  // namespace kalvo

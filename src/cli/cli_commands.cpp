@@ -78,7 +78,9 @@ std::string CliUsage() {
            "options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
-           "  --yes                        answer Yes to every question\n";
+           "  --yes                        answer Yes to every question\n"
+           "  --upload                     append the report log to the device's file on the\n"
+           "                               update server at exit (KALVO_UPDATE_SERVER)\n";
 }
 
 std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, std::ostream& err) {
@@ -109,6 +111,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.doseReset = true;
         } else if (arg == "--erase") {
             options.erase = true;
+        } else if (arg == "--upload") {
+            options.upload = true;
         } else if (arg == "--csv" || arg == "--chart" || arg == "--at") {
             auto text = value();
             if (!text) return std::nullopt;

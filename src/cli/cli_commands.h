@@ -26,6 +26,7 @@ struct CliOptions {
     std::string chartLevel;
     std::string chartAt;
     bool erase = false;
+    bool upload = false;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_upload.h"
 #include "cli/console_ui_port.h"
 
 int main(int argc, char** argv) {
@@ -47,6 +48,11 @@ int main(int argc, char** argv) {
         status = RunMeasure(context, ui, *options, std::cout, std::cerr);
     }
     context.port.Close();
+    // Before the log file, which then also holds the upload's own lines.
+    if (options->upload) {
+        ui.timerProc = {};  // the port is closed: no more ticks
+        if (!UploadRunReport(context, std::cerr) && status == kExitOk) status = kExitFailure;
+    }
     if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {
         std::cerr << context.Pick("Не удалось записать лог в ", "Cannot write the report log to ")
                   << options->logFile << '\n';

@@ -23,6 +23,8 @@
 #include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
+#include "platform/config_file.h"
+#include "server/report_upload.h"
 
 namespace kalvo {
 
@@ -293,8 +295,14 @@ void MainWindow::FormDestroy() {
     instance_.Release();
     if (started) options_.StorePage(pages_->currentIndex());
     LogEndFrame(context_.log, std::time(nullptr));
-    // Nothing is written for a run that never started (second instance, no folder).
-    SaveReport(context_.log, context_.tempFolder);
+    // Nothing is written or sent for a run that never started (second instance, no folder).
+    if (started) {
+        // Events go on while the report is sent; clicks must not start anything now.
+        setEnabled(false);
+        ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder,
+                            ConfiguredUpdateServer(ConfigFilePath()));
+        upload.UploadReport("", kServerLogBase, kServerReportName);
+    }
     context_.port.Close();
 }
 

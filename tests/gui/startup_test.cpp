@@ -27,7 +27,7 @@ protected:
     test::Environment Env() const {
         return {{"XDG_RUNTIME_DIR", Runtime()},      {"XDG_CONFIG_HOME", folder.File("config")},
                 {"KALVO_PORTS_DIR", folder.File("ports")}, {"KALVO_SYSTEM_PORTS", "0"},
-                {"QT_QPA_PLATFORM", "offscreen"}};
+                {"QT_QPA_PLATFORM", "offscreen"},        {"KALVO_UPDATE_SERVER", ""}};
     }
 
     // Starts the program and returns once it holds its instance lock and has emptied its
