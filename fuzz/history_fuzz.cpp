@@ -3,10 +3,11 @@
 // Input: parameters 0xC020..0xC023 (16 bytes), the device time (7), options (1: level, show
 // maximum, language), calibration (4), board code choice and variant (2), the read that fails
 // (1, 0 for none), eight navigation clicks (8), then 16-byte records, placed oldest first from
-// the header's first index on.
+// the header's first index on. Rings of more than three pages are only planned, not read.
 // Checks: an accepted header plans distinct pages inside the ring's 255; the page reads store
 // exactly what the device sent; the CSV has a line per exportable record with CR LF; every
-// chart has its level's bar count and consistent bars.
+// chart has its level's bar count and consistent bars, and for records in time order each bar
+// holds exactly the seconds and pulses of the records it overlaps.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -71,6 +72,53 @@ public:
     }
 };
 
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// Counting records of at least a second each, one after another in time; the rest erased.
+bool InTimeOrder(const std::vector<HistoryRecord>& records) {
+    std::uint64_t end = 0;
+    for (const HistoryRecord& record : records) {
+        if (!record.Counts()) {
+            if (record.startTime != 0xFFFFFFFF) return false;
+            continue;
+        }
+        if (record.length == 0 || record.startTime < end) return false;
+        end = std::uint64_t{record.startTime} + record.length;
+    }
+    return true;
+}
+
+// For records in time order each bar is plainly the sum over the records it overlaps.
+void CheckAgainstRecords(const ChartModel& model, const ChartRequest& request,
+                         const std::vector<HistoryRecord>& records) {
+    std::uint64_t windowStart = model.startTime;
+    for (const ChartBar& bar : model.bars) {
+        const std::uint64_t windowEnd = windowStart + bar.seconds - 1;
+        std::uint64_t covered = 0;
+        std::uint64_t pulses = 0;
+        std::uint64_t maximumRate = 0;
+        for (const HistoryRecord& record : records) {
+            if (!record.Counts()) continue;
+            const std::uint64_t start = record.startTime;
+            const std::uint64_t end = start + record.length - 1;
+            if (end < windowStart || start > windowEnd) continue;
+            const std::uint64_t overlap = std::min(end, windowEnd) - std::max(start, windowStart) + 1;
+            covered += overlap;
+            pulses += std::uint64_t{record.pulses} * overlap / record.length;
+            if (record.length >= 10) maximumRate = std::max<std::uint64_t>(maximumRate, std::uint64_t{record.pulses} * 10 / record.length);
+        }
+        Check(bar.coveredSeconds == covered);
+        if (covered != 0) {
+            const DoseConversion& c = request.conversion;
+            const std::uint64_t average = pulses * 36 * c.calibrationX100 / covered / c.sensitivity / c.sensors;
+            const std::uint64_t maximum = maximumRate * 36 * c.calibrationX100 / (c.sensitivity * 10) / c.sensors;
+            Check(bar.average == std::min<std::uint64_t>(average, 0xFFFFFFFF));
+            Check(bar.maximum == std::min<std::uint64_t>(std::max(maximum, average), 0xFFFFFFFF));
+        }
+        windowStart += bar.seconds;
+    }
+}
+
 void CheckChart(const ChartModel& model, const ChartRequest& request) {
     Check(model.title.size() == 2);
     Check(model.level == request.level);
@@ -107,18 +155,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* recordBytes = data + kFixedBytes;
     const std::size_t recordCount = std::min((size - kFixedBytes) / kHistoryRecordSize, kMaxRecords);
 
+    const HistoryLevel level = static_cast<HistoryLevel>((options & 0x07) % 5);
     ScriptedFlash flash;
     flash.failingRead = data[30];
     flash.firstIndex = header.firstIndex;
-    for (std::uint32_t k = 0; k < recordCount; ++k) {
-        HistoryRecordBytes bytes;
-        std::memcpy(bytes.data(), recordBytes + k * kHistoryRecordSize, kHistoryRecordSize);
-        Check(HistoryRecord::FromBytes(bytes).ToBytes() == bytes);
-        flash.records.push_back(bytes);
+    if (options & 0x20) {
+        // Records in time order, each given as gap, length and pulses, from shortly before the
+        // period shown: the case whose bars can be worked out independently below.
+        const std::size_t steps = std::min((size - kFixedBytes) / 8, kMaxRecords);
+        std::uint64_t t = DateTimeToSeconds(PeriodStart(level, DeviceDateTime::FromBytes(clock)));
+        t -= std::min<std::uint64_t>(t, steps ? U16(recordBytes) * 4u : 0);
+        for (std::size_t k = 0; k < steps; ++k) {
+            const std::uint8_t* step = recordBytes + 8 * k;
+            HistoryRecord record;
+            record.status = kHistoryStatusExported1;
+            record.commit = 0;
+            record.startTime = static_cast<std::uint32_t>(t + (k ? U16(step) % 4096 : 0));
+            record.length = static_cast<std::uint16_t>(std::max(1, U16(step + 2) % 4096));
+            record.pulses = U32(step + 4);
+            t = std::uint64_t{record.startTime} + record.length;
+            if (t > 0xFFFFFFFFu) break;
+            flash.records.push_back(record.ToBytes());
+        }
+    } else {
+        for (std::uint32_t k = 0; k < recordCount; ++k) {
+            HistoryRecordBytes bytes;
+            std::memcpy(bytes.data(), recordBytes + k * kHistoryRecordSize, kHistoryRecordSize);
+            Check(HistoryRecord::FromBytes(bytes).ToBytes() == bytes);
+            flash.records.push_back(bytes);
+        }
     }
 
-    store.BeginDownload();
-    store.SetHeader(header);
     std::optional<HistoryPagePlan> plan = PlanHistoryRead(header);
     if (!plan) return 0;
     Check(plan->pageCount >= 1 && plan->pageCount <= 256);
@@ -129,11 +196,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(pages.insert(page).second);
     }
 
+    // Longer rings add nothing but time: every page and chart step below is seen in three.
+    if (plan->pageCount > kPagesRead) return 0;
+    store.BeginDownload();
+    store.SetHeader(header);
+
     HistoryCsv csv;
     csv.Reset();
     Check(csv.Text() == std::string(kCsvHeaderLine) + "\r\n" && csv.Row() == 1);
     std::uint32_t exportable = 0;
-    for (std::uint32_t step = 0; step < std::min(plan->pageCount, kPagesRead); ++step) {
+    for (std::uint32_t step = 0; step < plan->pageCount; ++step) {
         const std::uint32_t page = plan->PageAt(step);
         const bool read = store.ReadPage(page, flash);
         // Only a failed read, or a page past the ring's last record slot, fails a page.
@@ -156,9 +228,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     store.MarkLoaded();
     Check(store.RecordCount() == header.recordCount);
+    std::vector<HistoryRecord> visible;
+    for (std::uint32_t k = 0; k < store.RecordCount(); ++k) visible.push_back(*store.RecordAt(k));
+    const bool wellFormed = InTimeOrder(visible);
     HistoryChartState state;
     StartChartAt(state, DeviceDateTime::FromBytes(clock));
-    state.level = static_cast<HistoryLevel>((options & 0x07) % 5);
+    state.level = level;
     state.showMaximum = (options & 0x08) != 0;
     const InterfaceLanguage language = (options & 0x10) ? InterfaceLanguage::Russian : InterfaceLanguage::English;
     ChartModel model;
@@ -166,6 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ChartRequest request = state.Request(conversion, language);
         model = DrawHistoryChart(store, request);
         CheckChart(model, request);
+        if (wellFormed) CheckAgainstRecords(model, request, visible);
     };
     draw();
     for (int i = 0; i < 8; ++i) {

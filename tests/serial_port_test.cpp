@@ -227,7 +227,9 @@ TEST(PortDirectory, OnlyEachNumbersOwnNameCounts) {
     };
     for (const auto& [name, number] : devices) {
         EXPECT_EQ(PortDirectory::SystemPortNumber(name), number) << name;
-        if (number) EXPECT_EQ(PortDirectory::SystemDeviceName(*number), name);
+        if (number) {
+            EXPECT_EQ(PortDirectory::SystemDeviceName(*number), name);
+        }
     }
 
     test::TempFolder folder;
