@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "link/device_answers.h"
 #include "link/device_identity.h"
 
 namespace kalvo {
@@ -115,6 +118,55 @@ TEST(DeviceIdentityRecords, LittleEndianFields) {
     EXPECT_EQ(info520.boardCode, 520);
     EXPECT_EQ(info520.revision, 4);
     EXPECT_EQ(info520.variant, 2);
+}
+
+// Each answer is accepted only at the lengths its command gives; a refused answer leaves the
+// output alone, and a block read copies no more than was asked for.
+TEST(DeviceAnswers, LengthsAndEchoesDecideAcceptance) {
+    using Bytes = std::vector<std::uint8_t>;
+    auto sized = [](int length) {
+        Bytes bytes(static_cast<std::size_t>(length));
+        for (int i = 0; i < length; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i + 1);
+        return bytes;
+    };
+    for (int length = 0; length <= 24; ++length) {
+        Bytes answer = sized(length);
+        const std::uint8_t* p = length ? answer.data() : nullptr;
+        EXPECT_EQ(DecodeSoftInfoAnswer(p, length).has_value(), length == 8) << length;
+        EXPECT_EQ(DecodeBoardInfoAnswer(p, length).has_value(), length == 4) << length;
+        EXPECT_EQ(DecodeTimeAnswer(p, length).has_value(), length == 7 || length == 8) << length;
+        ParameterRecord record;
+        record.id = 0x1234;
+        EXPECT_EQ(DecodeParameterAnswer(p, length, record), length == 6 || length == 22) << length;
+        EXPECT_EQ(record.id, length == 6 || length == 22 ? 0x0201 : 0x1234) << length;
+        EXPECT_EQ(record.further[0], length == 22 ? 7 : 0) << length;
+        ParameterRecord written;
+        EXPECT_EQ(DecodeParameterWriteAnswer(p, length, written), length == 6) << length;
+        EXPECT_EQ(written.Value(), length == 6 ? 0x06050403u : 0u) << length;
+    }
+    const Bytes clock{5, 4, 3, 2, 1, 26, 0, 0xEE};
+    EXPECT_EQ(DecodeTimeAnswer(clock.data(), 8), (TimeRecord{5, 4, 3, 2, 1, 26, 0}));
+
+    // Address 0x08002780 echoed, one byte, then the data.
+    const Bytes block{0x80, 0x27, 0x00, 0x08, 16, 0xA1, 0xA2, 0xA3};
+    std::uint8_t buffer[3] = {};
+    EXPECT_EQ(DecodeBlockReadAnswer(block.data(), 8, 0x08002780, 3, buffer), 3);
+    EXPECT_EQ(buffer[2], 0xA3);
+    EXPECT_EQ(DecodeBlockReadAnswer(block.data(), 8, 0x08002780, 2, buffer), -1);  // more than asked
+    EXPECT_EQ(DecodeBlockReadAnswer(block.data(), 8, 0x08002781, 3, buffer), -1);
+    EXPECT_EQ(DecodeBlockReadAnswer(block.data(), 5, 0x08002780, 3, buffer), 0);
+    EXPECT_EQ(DecodeBlockReadAnswer(block.data(), 4, 0x08002780, 3, buffer), -1);
+    EXPECT_EQ(DecodeBlockReadAnswer(nullptr, 0, 0, 3, buffer), -1);
+    EXPECT_TRUE(BlockWriteAnswerMatches(block.data(), 5, 0x08002780, 16));
+    EXPECT_FALSE(BlockWriteAnswerMatches(block.data(), 5, 0x08002780, 15));
+    EXPECT_FALSE(BlockWriteAnswerMatches(block.data(), 6, 0x08002780, 16));
+
+    const Bytes echo{'V', 'a', 'n', 't', 'e', 'g', 'o', 'r', 0};
+    EXPECT_TRUE(EchoAnswerMatches(echo.data(), 8, echo.data(), 8));
+    EXPECT_TRUE(EchoAnswerMatches(echo.data(), 9, echo.data(), 8));
+    EXPECT_FALSE(EchoAnswerMatches(echo.data(), 7, echo.data(), 8));
+    EXPECT_FALSE(EchoAnswerMatches(echo.data(), 1, echo.data(), 1));  // an echo is at least two bytes
+    EXPECT_FALSE(EchoAnswerMatches(nullptr, 0, echo.data(), 0));
 }
 
 }  // namespace

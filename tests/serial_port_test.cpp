@@ -208,5 +208,43 @@ TEST(PortDirectory, LinksAndTheFixedNumbering) {
     EXPECT_EQ(directory.PathOf(102), std::nullopt);
 }
 
+// A name is listed under a number only when it is that number's own name: "com07" or "ttyS01"
+// were listed as COM 7 and COM 2 while opening those numbers looked for "com7" and "ttyS1".
+TEST(PortDirectory, OnlyEachNumbersOwnNameCounts) {
+    const std::pair<const char*, std::optional<int>> links[] = {
+        {"com7", 7}, {"com250", 250}, {"com999999", 999999}, {"com07", std::nullopt}, {"com0", std::nullopt},
+        {"com00", std::nullopt}, {"com", std::nullopt}, {"co", std::nullopt}, {"", std::nullopt},
+        {"COM7", std::nullopt}, {"com7x", std::nullopt}, {"com+7", std::nullopt}, {"com-7", std::nullopt},
+        {"com 7", std::nullopt}, {"com1000000", std::nullopt}, {"com\xD9\xA3", std::nullopt},
+    };
+    for (const auto& [name, number] : links) EXPECT_EQ(PortDirectory::LinkNumber(name), number) << name;
+
+    const std::pair<const char*, std::optional<int>> devices[] = {
+        {"ttyS0", 1}, {"ttyS99", 100}, {"ttyUSB0", 101}, {"ttyACM49", 250}, {"ttyS01", std::nullopt},
+        {"ttyS00", std::nullopt}, {"ttyUSB007", std::nullopt}, {"ttyS100", std::nullopt}, {"ttyS", std::nullopt},
+        {"ttyS+1", std::nullopt}, {"ttyS 1", std::nullopt}, {"ttyS1\xB9", std::nullopt}, {"ttyS\xB9", std::nullopt},
+        {"ttyACM0000", std::nullopt},
+    };
+    for (const auto& [name, number] : devices) {
+        EXPECT_EQ(PortDirectory::SystemPortNumber(name), number) << name;
+        if (number) {
+            EXPECT_EQ(PortDirectory::SystemDeviceName(*number), name);
+        }
+    }
+
+    test::TempFolder folder;
+    test::PtyPeer peer(folder.Path(), 3);
+    std::filesystem::create_symlink(folder.File("com3"), folder.File("com03"));
+    std::ofstream(folder.File("ttyUSB01")) << "x";
+    std::ofstream(folder.File("ttyUSB2")) << "x";
+    PortDirectory directory(folder.Path(), true, folder.Path());
+    auto list = directory.List();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].number, 3);
+    EXPECT_EQ(list[0].path, folder.File("com3"));
+    EXPECT_EQ(list[1].number, 103);
+    EXPECT_EQ(list[1].path, folder.Path() + "/ttyUSB2");
+}
+
 }  // namespace
 }  // namespace kalvo

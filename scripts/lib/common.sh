@@ -7,6 +7,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
                 qt6-base-dev libgl-dev libjpeg-dev
                 libcurl4-openssl-dev python3-pyftpdlib python3-openssl openssl)
+# The fuzz targets (scripts/fuzz, also run at the end of scripts/test): clang with libFuzzer and
+# the sanitizer runtimes.
+KALVO_FUZZ_PACKAGES=(cmake ninja-build ccache clang libclang-rt-14-dev)
+KALVO_PACKAGES+=(clang libclang-rt-14-dev)
 # Only for pictures of the window.
 KALVO_GUI_PACKAGES=(xvfb xauth)
 

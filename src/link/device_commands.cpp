@@ -22,15 +22,7 @@ void PutU32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-std::uint32_t GetU32(const std::uint8_t* in) {
-    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-}
-
 }  // namespace
-
-std::uint32_t ParameterRecord::Value() const { return GetU32(value.data()); }
-void ParameterRecord::SetValue(std::uint32_t newValue) { PutU32(value.data(), newValue); }
 
 bool DeviceCommands::Request(int channel, const std::uint8_t* request, std::size_t length,
                              std::string_view failureText, bool showMessage) {
@@ -45,8 +37,9 @@ bool DeviceCommands::ReadSoftInfo(SoftInfo& out, bool showMessage) {
                  showMessage))
         return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
-    if (link_.AnswerLength(channel) != static_cast<int>(SoftInfo::kSize)) return false;
-    out = SoftInfo::FromBytes(link_.AnswerData(channel));
+    std::optional<SoftInfo> info = DecodeSoftInfoAnswer(link_.AnswerData(channel), link_.AnswerLength(channel));
+    if (!info) return false;
+    out = *info;
     cache_.StoreSoftInfo(out);
     return true;
 }
@@ -63,11 +56,7 @@ int DeviceCommands::ReadBlock(int channel, std::uint8_t code, std::uint32_t addr
     if (!target || !link_.TransactRead(target, request, sizeof request, 4, 5 + static_cast<std::size_t>(length) + 2,
                                        showMessage ? failureText : ""))
         return -1;
-    int m = link_.AnswerLength(target);
-    const std::uint8_t* data = link_.AnswerData(target);
-    if (m <= 4 || m - 5 > length || GetU32(data) != address) return -1;
-    std::memcpy(buffer, data + 5, static_cast<std::size_t>(m - 5));
-    return m - 5;
+    return DecodeBlockReadAnswer(link_.AnswerData(target), link_.AnswerLength(target), address, length, buffer);
 }
 
 int DeviceCommands::ReadMemory(std::uint32_t address, std::uint8_t* buffer, int length, bool showMessage) {
@@ -88,8 +77,7 @@ bool DeviceCommands::WriteBlock(int channel, std::uint8_t code0, std::uint8_t co
     std::memcpy(request + 7, data, static_cast<std::size_t>(length));
     if (!Request(channel, request, 7 + static_cast<std::size_t>(length), failureText, showMessage)) return false;
     LinkChannel* target = link_.Channel(channel);
-    const std::uint8_t* answer = link_.AnswerData(target);
-    return link_.AnswerLength(target) == 5 && GetU32(answer) == address && answer[4] == request[6];
+    return BlockWriteAnswerMatches(link_.AnswerData(target), link_.AnswerLength(target), address, request[6]);
 }
 
 bool DeviceCommands::WriteEflash(std::uint32_t address, const std::uint8_t* data, int length, bool showMessage) {
@@ -161,8 +149,9 @@ bool DeviceCommands::ReadBoardInfo(BoardInfo& out, bool showMessage) {
     if (!Request(kChannelControl, request, sizeof request, "No answer in reading Board Information", showMessage))
         return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
-    if (link_.AnswerLength(channel) != static_cast<int>(BoardInfo::kSize)) return false;
-    out = BoardInfo::FromBytes(link_.AnswerData(channel));
+    std::optional<BoardInfo> board = DecodeBoardInfoAnswer(link_.AnswerData(channel), link_.AnswerLength(channel));
+    if (!board) return false;
+    out = *board;
     cache_.StoreBoardInfo(out);
     return true;
 }
@@ -179,9 +168,9 @@ bool DeviceCommands::ReadDeviceTime(TimeRecord& time) {
     const std::uint8_t request[] = {0x01, 0x0C};
     if (!Request(kChannelControl, request, sizeof request, "No answer - TIME READ", true)) return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
-    int m = link_.AnswerLength(channel);
-    if (m != 7 && m != 8) return false;
-    std::copy_n(link_.AnswerData(channel), 7, time.begin());
+    std::optional<TimeRecord> answer = DecodeTimeAnswer(link_.AnswerData(channel), link_.AnswerLength(channel));
+    if (!answer) return false;
+    time = *answer;
     return true;
 }
 
@@ -195,13 +184,7 @@ bool DeviceCommands::ReadParameter(ParameterRecord& record, bool showMessage) {
     if (!channel || !link_.TransactRead(channel, request, sizeof request, 2, 2 + 22,
                                         showMessage ? "No answer - Parameter READ" : ""))
         return false;
-    int m = link_.AnswerLength(channel);
-    if (m != 6 && m != 22) return false;
-    const std::uint8_t* data = link_.AnswerData(channel);
-    record.id = static_cast<std::uint16_t>(data[0] | data[1] << 8);
-    std::copy_n(data + 2, 4, record.value.begin());
-    if (m == 22) std::copy_n(data + 6, 16, record.further.begin());
-    return true;
+    return DecodeParameterAnswer(link_.AnswerData(channel), link_.AnswerLength(channel), record);
 }
 
 bool DeviceCommands::WriteParameter(ParameterRecord& record) {
@@ -210,9 +193,7 @@ bool DeviceCommands::WriteParameter(ParameterRecord& record) {
     std::copy(record.value.begin(), record.value.end(), request + 4);
     if (!Request(kChannelControl, request, sizeof request, "No answer - Parameter WRITE", true)) return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
-    if (link_.AnswerLength(channel) != 6) return false;
-    std::copy_n(link_.AnswerData(channel) + 2, 4, record.value.begin());
-    return true;
+    return DecodeParameterWriteAnswer(link_.AnswerData(channel), link_.AnswerLength(channel), record);
 }
 
 int DeviceCommands::ReadMemoryBlocks(std::uint32_t address, std::uint8_t* buffer, int count, bool showMessage) {

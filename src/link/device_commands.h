@@ -11,24 +11,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "link/device_answers.h"
 #include "link/device_identity.h"
 #include "link/link.h"
 
 namespace kalvo {
 
 class IdentificationCache;
-
-// Seven bytes: second, minute, hour, day, month, year - 2000, and a byte carried along.
-using TimeRecord = std::array<std::uint8_t, 7>;
-
-struct ParameterRecord {
-    std::uint16_t id = 0;
-    std::array<std::uint8_t, 4> value{};
-    std::array<std::uint8_t, 16> further{};  // only filled by long answers
-
-    std::uint32_t Value() const;
-    void SetValue(std::uint32_t value);
-};
 
 inline constexpr int kMaxWriteBlock = 128;
 inline constexpr int kMemoryBlock = 16;

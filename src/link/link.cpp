@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/device_answers.h"
 #include "platform/tick_clock.h"
 
 namespace kalvo {
@@ -185,13 +186,7 @@ int Link::ConnectionTest(const std::uint8_t* echo, int length, bool showMessage)
         return 0;
     }
     std::lock_guard lock(lock_);
-    int m = AnswerLength(channel);
-    const std::uint8_t* data = AnswerData(channel);
-    if (m >= 2 && (m == echoLength || m == echoLength + 1) && data &&
-        std::memcmp(data, echo, static_cast<std::size_t>(echoLength)) == 0) {
-        return 1;
-    }
-    return 0;
+    return EchoAnswerMatches(AnswerData(channel), AnswerLength(channel), echo, echoLength) ? 1 : 0;
 }
 
 void Link::Receive(const std::uint8_t* bytes, std::size_t count) {

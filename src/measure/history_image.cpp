@@ -17,7 +17,8 @@ HistoryRecordBytes ErasedBytes() {
 
 HistoryImage::HistoryImage() : slots_(kSlots, ErasedBytes()) {}
 
-void HistoryImage::Erase() { std::fill(slots_.begin(), slots_.end(), ErasedBytes()); }
+// One fill of the whole 1 MiB: every download starts with it.
+void HistoryImage::Erase() { std::memset(slots_.data(), 0xFF, slots_.size() * sizeof(HistoryRecordBytes)); }
 
 void HistoryStore::BeginDownload() {
     header_ = HistoryHeader{};

@@ -6,7 +6,6 @@
 #include <linux/serial.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -29,15 +28,15 @@ constexpr SystemFamily kFamilies[] = {
     {"ttyACM", 201, 50},
 };
 
-std::optional<int> ParseLinkName(const std::string& name) {
-    if (name.size() < 4 || name.compare(0, 3, "com") != 0) return std::nullopt;
+// A number as its decimal text, without sign or leading zeros, of at most `maxDigits` digits:
+// "com07" or "ttyS01" would otherwise be listed under a number whose own name is another file.
+std::optional<int> CanonicalNumber(const std::string& digits, std::size_t maxDigits) {
+    if (digits.empty() || digits.size() > maxDigits || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
     int value = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') return std::nullopt;
-        if (value > 100000) return std::nullopt;
-        value = value * 10 + (name[i] - '0');
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
     }
-    if (value == 0) return std::nullopt;
     return value;
 }
 
@@ -87,12 +86,17 @@ std::optional<int> PortDirectory::SystemPortNumber(const std::string& name) {
     for (const SystemFamily& family : kFamilies) {
         std::string prefix = family.prefix;
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-        std::string digits = name.substr(prefix.size());
-        if (digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
-        int index = std::stoi(digits);
-        if (index < family.count) return family.firstNumber + index;
+        std::optional<int> index = CanonicalNumber(name.substr(prefix.size()), 3);
+        if (index && *index < family.count) return family.firstNumber + *index;
     }
     return std::nullopt;
+}
+
+std::optional<int> PortDirectory::LinkNumber(const std::string& name) {
+    if (name.compare(0, 3, "com") != 0) return std::nullopt;
+    std::optional<int> number = CanonicalNumber(name.substr(3), 6);
+    if (!number || *number == 0) return std::nullopt;
+    return number;
 }
 
 std::vector<PortPath> PortDirectory::List() const {
@@ -110,7 +114,7 @@ std::vector<PortPath> PortDirectory::List() const {
         }
     }
     for (const auto& entry : fs::directory_iterator(linksFolder_, ec)) {
-        std::optional<int> number = ParseLinkName(entry.path().filename().string());
+        std::optional<int> number = LinkNumber(entry.path().filename().string());
         if (!number) continue;
         struct stat target {};
         if (::stat(entry.path().c_str(), &target) != 0) continue;  // stale link

@@ -35,10 +35,12 @@ public:
 
     const std::string& LinksFolder() const { return linksFolder_; }
     static std::string LinkName(int number) { return "com" + std::to_string(number); }
+    // COM number of a link name in the folder: exactly LinkName(n) of some n > 0, or nothing.
+    static std::optional<int> LinkNumber(const std::string& name);
 
     // System device name for a COM number under the fixed numbering ("ttyUSB0" for 101).
     static std::optional<std::string> SystemDeviceName(int number);
-    // COM number of a system device name, or nothing.
+    // COM number of a system device name (exactly SystemDeviceName of it), or nothing.
     static std::optional<int> SystemPortNumber(const std::string& name);
 
 private:
