@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
         status = RunHistory(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "measure") {
         status = RunMeasure(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "update") {
+        status = RunUpdate(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "firmware") {
+        status = RunFirmwareExport(*options, std::cout, std::cerr);
     }
     context.port.Close();
     if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {

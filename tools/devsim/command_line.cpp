@@ -138,6 +138,8 @@ std::string UsageText() {
            "  --boot-version V    boot loader version, as 4.1 (default 4.1)\n"
            "  --main-version V    main firmware version; 0 = boot mode (r630: 12.9, r520: 12.3)\n"
            "  --flash-size S      CPU flash size (r630: 64K, r520: 128K)\n"
+           "  --firmware-start A  first address of the main firmware (r630 0x08002000,\n"
+           "                      r520 0x08003400)\n"
            "  --eflash-size S     external flash size, 2M or more (default 8M)\n"
            "  --serial DIGITS     serial number, eight digits as 123-45678 (default 12345678)\n"
            "  --board-type N      INF_1 board type (r630: 6, r520: 4)\n"
@@ -158,6 +160,11 @@ std::string UsageText() {
            "  --delay-ms D        send every answer D ms late\n"
            "  --vanish-after N    after N answers have been taken, close the port and remove\n"
            "                      the link, as if unplugged, and wait to be stopped\n"
+           "  --power-cut-at-write N  the power goes during flash write N (CPU and external\n"
+           "                      flash writes counted together from 1): half of it lands, no\n"
+           "                      answer, back after the reset downtime in what the flash allows\n"
+           "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
+           "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
            "  --help              this text\n";
 }
 
@@ -228,6 +235,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         {"--corrupt-percent", parsed(corruptPercent, ParsePercent)},
         {"--delay-ms", bounded(delayMs, 0, 3600000)},
         {"--vanish-after", bounded(vanishAfter, 0, 1000000)},
+        {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
+        {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},
+        {"--no-return-at-reset", bounded(extras.noReturnAtReset, 1, 1000000)},
+        {"--firmware-start", [&](std::string_view v) {
+             auto size = ParseSize(v);
+             if (size && *size > 0x08000000 && *size < 0x09000000) extras.firmwareStart = static_cast<std::uint32_t>(*size);
+             return size && extras.firmwareStart.has_value();
+         }},
     };
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -276,6 +291,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     device.uid = extras.uid;
     device.clock = extras.clock;
     device.parameters = extras.parameters;
+    device.firmwareStart = extras.firmwareStart;
+    device.powerCutAtWrite = extras.powerCutAtWrite;
+    device.corruptWrite = extras.corruptWrite;
+    device.noReturnAtReset = extras.noReturnAtReset;
     Apply(seed, device.seed);
     Apply(history, device.history);
 

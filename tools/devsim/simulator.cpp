@@ -133,6 +133,11 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
     }
     DispatchResult result = commands_.Dispatch(device_, channel, payload);
     TraceDeviceNotes();
+    if (device_.PowerCutPending()) {
+        // No answer: the line goes as soon as the writer is idle, as for a restart.
+        restarting_ = true;
+        return;
+    }
     std::string code = HexBytes({payload.data(), 2});
     if (result.outcome == DispatchResult::Outcome::Unknown) {
         trace_.Note("unknown command " + code + " on ch" + std::to_string(channel) + ": no answer");
@@ -217,6 +222,21 @@ void Simulator::CheckRestart(Clock::time_point now) {
 }
 
 void Simulator::GoDownForRestart(Clock::time_point now) {
+    if (!device_.PowerCutPending() && device_.Options().noReturnAtReset == device_.ResetsAsked()) {
+        trace_.Note("restart " + std::to_string(device_.ResetsAsked()) + ": the device does not come back");
+        Vanish();
+        return;
+    }
+    if (device_.PowerCutPending()) {
+        trace_.Note("power cut: port closed for " + std::to_string(resetDowntime_.count()) + " ms");
+        link_.reset();
+        port_.reset();
+        writer_.Clear();
+        decoder_ = RequestDecoder();
+        goDownAt_.reset();
+        comeBackAt_ = now + resetDowntime_;
+        return;
+    }
     bool toBoot = device_.PendingReset().value_or(false);
     trace_.Note(std::string("restart into the ") + (toBoot ? "boot loader" : "main firmware") + ": port closed for " +
                 std::to_string(resetDowntime_.count()) + " ms");
