@@ -27,10 +27,16 @@ int RunUpdate(AppContext& context, ConsoleUiPort& ui, const CliOptions& options,
     update.verifyAfterWriting = options.verify;
     int retriesLeft = options.retries;
     const std::string retryQuestion = UpdateRetryText(context.language);
-    ui.answer = [&retriesLeft, &retryQuestion](const std::string& text) -> std::optional<bool> {
+    ui.answer = [&](const std::string& text) -> std::optional<bool> {
         if (text != retryQuestion) return std::nullopt;
         if (retriesLeft == 0) return false;
         --retriesLeft;
+        // A person answers after a while, in which the program finds the device again; an
+        // instant Yes would meet a port still closed by the failed attempt.
+        const std::uint64_t asked = TickCount();
+        while (!(context.connection.DeviceConnected() && context.tick.DeviceRecognised()) &&
+               TickCount() - asked < kReidentifyLimitMs && !ui.StopRequested())
+            ui.Wait(100);
         return true;
     };
     ui.echoProgress = true;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "firmware/builtin_images.h"
-#include "platform/tick_clock.h"
 
 namespace kalvo {
 
@@ -55,7 +54,7 @@ bool DataImageWriter::WriteDataImage() {
     const std::uint32_t total = static_cast<std::uint32_t>(image->Size());
     std::uint32_t remaining = total;
     const std::uint8_t* data = image->bytes.data();
-    std::uint64_t lastReport = TickCount();
+    std::uint64_t lastReport = tools_.clock();
     log.LogLine("# WRITING: 0% bytes");
     channel_.repeatCounter = 0;
 
@@ -100,7 +99,7 @@ bool DataImageWriter::WriteDataImage() {
         address += length;
         data += length;
         remaining -= length;
-        const std::uint64_t now = TickCount();
+        const std::uint64_t now = tools_.clock();
         if (now - lastReport > kDataProgressMs || remaining == 0) {
             lastReport = now;
             ReportProgress(boardCode, total - remaining, total);

@@ -9,6 +9,7 @@
 
 #include "firmware/device_restart.h"
 #include "link/identification.h"
+#include "platform/tick_clock.h"
 
 namespace kalvo {
 
@@ -19,6 +20,8 @@ struct FirmwareTools {
     ConnectionWatch& connection;
     LogSink& log;
     UiPort& ui;
+    // Times the progress reports; tests turn it by hand.
+    std::function<std::uint64_t()> clock = TickCount;
 };
 
 // "A=0x" addresses of the log, upper-case hexadecimal with at least `digits` digits.

@@ -65,6 +65,7 @@ public:
 
     DeviceRestart& Restart() { return restart_; }
     DataImageWriter& DataWriter() { return dataWriter_; }
+    FirmwareTools& Tools() { return tools_; }
     const UpdateTimes& Times() const { return times_; }
 
 private:

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "firmware/builtin_images.h"
-#include "platform/tick_clock.h"
 
 namespace kalvo {
 
@@ -41,7 +40,7 @@ bool WriteMainImage(FirmwareTools& tools, WrittenRange* written) {
     std::uint32_t remaining = total;
     const std::uint8_t* data = bytes.data();
     tools.connection.SetLinkTestEnabled(false);
-    std::uint64_t lastReport = TickCount();
+    std::uint64_t lastReport = tools.clock();
     log.LogLine("#  Written: 0%");
 
     bool failed = false;
@@ -60,7 +59,7 @@ bool WriteMainImage(FirmwareTools& tools, WrittenRange* written) {
         address += length;
         data += length;
         remaining -= length;
-        const std::uint64_t now = TickCount();
+        const std::uint64_t now = tools.clock();
         if (now - lastReport > kMainProgressMs || remaining == 0) {
             lastReport = now;
             const int percent = static_cast<int>(static_cast<std::uint64_t>(total - remaining) * 100 / total);
