@@ -24,11 +24,12 @@ std::uint32_t AddressOf(const std::string& request) {
     return address;
 }
 
-// True when `wanted` appears in `lines` in this order (other lines between them allowed).
-bool InOrder(const Lines& lines, const Lines& wanted) {
+// True when `wanted` appears in `lines` in this order (other lines between them allowed); with
+// `prefixes` a wanted line only has to begin the line found.
+bool InOrder(const Lines& lines, const Lines& wanted, bool prefixes = false) {
     auto at = lines.begin();
     for (const std::string& line : wanted) {
-        at = std::find(at, lines.end(), line);
+        at = std::find_if(at, lines.end(), [&](const std::string& l) { return prefixes ? StartsWith(l, line) : l == line; });
         if (at == lines.end()) return false;
         ++at;
     }
@@ -86,6 +87,8 @@ struct WholeCase {
     std::uint32_t pageSize;
     std::string release;
 };
+
+void PrintTo(const WholeCase& c, std::ostream* os) { *os << c.name; }
 
 class WholeUpdate : public ::testing::TestWithParam<WholeCase>, public UpdateEndToEnd {};
 
@@ -170,6 +173,8 @@ struct FaultCase {
     Lines failure;  // log lines of the failed attempt, in order
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 class UpdateFaults : public ::testing::TestWithParam<FaultCase>, public UpdateEndToEnd {};
 
 TEST_P(UpdateFaults, AreRecoveredByTheRetry) {
@@ -179,7 +184,7 @@ TEST_P(UpdateFaults, AreRecoveredByTheRetry) {
     Stop(sim);
     ASSERT_EQ(cli->Wait(), 0) << cli->Err();
     ExpectImages(630, 0x29, 0x08002000, 0x10000);
-    EXPECT_TRUE(InOrder(Log(), c.failure)) << test::ReadFile(File("log.txt"));
+    EXPECT_TRUE(InOrder(Log(), c.failure, true)) << test::ReadFile(File("log.txt"));
     Lines err = test::SplitLines(cli->Err());
     EXPECT_EQ(Count(err, "Try again? [yes]"), c.failure.empty() ? 0 : 1) << cli->Err();
     EXPECT_EQ(Count(err, "Congratulations"), 1);
@@ -189,7 +194,13 @@ TEST_P(UpdateFaults, AreRecoveredByTheRetry) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, UpdateFaults,
     ::testing::Values(
-        FaultCase{"DroppedAndCorruptedFrames", {"--drop-percent", "2", "--corrupt-percent", "1", "--seed", "7"}, {}, {}},
+        // 2000 requests around the end of the main image, its restart and the start of
+        // the data image: every lost frame costs a 700 ms time-out, the whole update would
+        // take minutes.
+        FaultCase{"DroppedAndCorruptedFrames",
+                  {"--drop-percent", "2", "--corrupt-percent", "1", "--seed", "7", "--chance-window", "2000:4000"},
+                  {},
+                  {}},
         FaultCase{"PowerCutInTheMainImage",
                   {"--power-cut-at-write", "200"},
                   {},
@@ -204,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"SilentlyWrongByteCaughtByVerify",
                   {"--corrupt-write", "100"},
                   {"--verify"},
-                  {"# ERROR: \"VERIFY TRV8: difference at A=0x08002C60\"", "==> Device Reset to BOOT",
+                  {"# ERROR: \"VERIFY TRV8: difference at A=0x08002C60\"", "# VERIFY TRV8: FAILED", "==> Device Reset to BOOT",
                    "# Updating TRV8"}}),
     [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
 

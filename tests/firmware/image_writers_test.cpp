@@ -165,6 +165,8 @@ struct MainCase {
     std::string error;  // the error line, "" for none
 };
 
+void PrintTo(const MainCase& c, std::ostream* os) { *os << c.name; }
+
 class MainImageCases : public WritersAgainstSim, public ::testing::WithParamInterface<MainCase> {};
 
 TEST_P(MainImageCases, WriteOrRefuse) {

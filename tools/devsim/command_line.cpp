@@ -157,6 +157,8 @@ std::string UsageText() {
            "  --flip-bit N        corrupt one bit of answers N, 2N, 3N... on the wire\n"
            "  --drop-percent P    ignore each request with chance P %\n"
            "  --corrupt-percent P corrupt each answer with chance P %\n"
+           "  --chance-window N:M the two chances apply to requests N..M only (and their\n"
+           "                      answers); M 0 = to the end\n"
            "  --delay-ms D        send every answer D ms late\n"
            "  --vanish-after N    after N answers have been taken, close the port and remove\n"
            "                      the link, as if unplugged, and wait to be stopped\n"
@@ -195,6 +197,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     std::optional<std::uint64_t> flashSize, eflashSize, seed;
     std::optional<double> dropPercent, corruptPercent;
     std::optional<HistoryKind> history;
+    std::pair<unsigned, unsigned> chanceWindow{1, 0};
     const std::map<std::string, Setter, std::less<>> valued = {
         {"--com", bounded(com, 1, 100000)},
         {"--baud", bounded(baud, 0, 4000000)},
@@ -235,6 +238,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         {"--corrupt-percent", parsed(corruptPercent, ParsePercent)},
         {"--delay-ms", bounded(delayMs, 0, 3600000)},
         {"--vanish-after", bounded(vanishAfter, 0, 1000000)},
+        {"--chance-window", [&](std::string_view v) {
+             auto colon = v.find(':');
+             if (colon == std::string_view::npos) return false;
+             auto first = ParseBounded<unsigned>(v.substr(0, colon), 1, 100000000);
+             auto last = ParseBounded<unsigned>(v.substr(colon + 1), 0, 100000000);
+             if (!first || !last || (*last != 0 && *last < *first)) return false;
+             chanceWindow = {*first, *last};
+             return true;
+         }},
         {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
         {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},
         {"--no-return-at-reset", bounded(extras.noReturnAtReset, 1, 1000000)},
@@ -306,6 +318,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     config.faults.dropPercent = dropPercent.value_or(0);
     config.faults.corruptPercent = corruptPercent.value_or(0);
     config.faults.seed = device.seed;
+    config.faults.chanceFirst = chanceWindow.first;
+    config.faults.chanceLast = chanceWindow.second;
     config.faults.answerDelay = std::chrono::milliseconds(delayMs.value_or(0));
     config.faults.vanishAfter = vanishAfter;
     outcome.config = std::move(config);

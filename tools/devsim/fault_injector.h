@@ -18,6 +18,10 @@ struct FaultOptions {
     double dropPercent = 0;     // each request is lost with this chance
     double corruptPercent = 0;  // each answer arrives with one bit flipped with this chance
     std::uint64_t seed = 1;     // makes the chances repeatable
+    // The chances apply only to requests first..last (counted from 1; last 0: to the end) and
+    // their answers, so a long exchange can be hit in one stretch only.
+    unsigned chanceFirst = 1;
+    unsigned chanceLast = 0;
 };
 
 class FaultInjector {
@@ -43,6 +47,10 @@ public:
     }
 
 private:
+    bool ChanceWindow() const {
+        return requests_ >= options_.chanceFirst && (options_.chanceLast == 0 || requests_ <= options_.chanceLast);
+    }
+
     FaultOptions options_;
     RandomSource random_;
     unsigned requests_ = 0;
