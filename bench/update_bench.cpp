@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
 
     test::TempFolder folder;
     test::Environment env{{"KALVO_PORTS_DIR", folder.File("ports")}};
-    test::Process sim({KALVO_DEVSIM_PATH, "--com", "7", "--model", model, "--baud", std::to_string(baud)}, env);
+    test::Process sim({KALVO_DEVSIM_PATH, "--com", "7", "--model", model, "--baud", std::to_string(baud), "--exact-line"}, env);
     if (!sim.ReadLine(seconds(10))) return 1;
 
     test::RecordingUiPort ui;

@@ -127,6 +127,9 @@ std::string UsageText() {
            "                      (KALVO_PORTS_DIR, else the per-user one)\n"
            "  --baud B            pace answers at B baud, 10 bits a byte (default 230400;\n"
            "                      0 = unpaced)\n"
+           "  --exact-line        requests take their line time too before they are answered,\n"
+           "                      and answers arrive as their last bytes would: an exchange\n"
+           "                      takes exactly its time on a real line\n"
            "  --trace FILE        log requests, answers and events, one line each ('-': stderr)\n"
            "  --screen-log FILE   log the texts the PC puts on the device screen\n"
            "  --reset-downtime-ms D  port gone for D ms after a reset (default 1500)\n"
@@ -261,6 +264,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         std::string_view argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             config.help = true;
+            continue;
+        }
+        if (argument == "--exact-line") {
+            config.exactLine = true;
             continue;
         }
         std::string_view name = argument;

@@ -29,7 +29,7 @@ timespec ToTimespec(Simulator::Clock::duration wait) {
 }  // namespace
 
 Simulator::Simulator(SimDevice& device, const CommandTable& commands, FaultOptions faults, int baud, Trace& trace)
-    : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace) {}
+    : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace), baud_(baud) {}
 
 bool Simulator::Start(std::optional<int> com, const std::string& portsFolder, std::string& error) {
     com_ = com;
@@ -96,6 +96,12 @@ void Simulator::ReadRequests() {
     std::uint8_t buffer[4096];
     ssize_t n = ::read(port_->MasterFd(), buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN or EINTR: poll again
+    if (paceRequests_) {
+        // These bytes left the PC just now at the earliest, one after the other.
+        auto lineTime = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+            static_cast<double>(n) * 10.0 / baud_));
+        inboundFreeAt_ = std::max(inboundFreeAt_, Clock::now()) + lineTime;
+    }
     for (const InboundFrame& frame : decoder_.Feed({buffer, static_cast<std::size_t>(n)})) {
         OnFrame(frame);
         if (!port_) return;  // the device vanished on this one
@@ -159,7 +165,8 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         trace_.Note("flip a bit of answer " + std::to_string(faults_.AnswersSeen()) + " in wire byte " +
                     std::to_string(*index));
     }
-    writer_.Queue(Clock::now() + faults_.AnswerDelay(), std::move(answer));
+    const Clock::time_point arrived = paceRequests_ ? std::max(Clock::now(), inboundFreeAt_) : Clock::now();
+    writer_.Queue(arrived + faults_.AnswerDelay(), std::move(answer));
     ++answersQueued_;
     if (device_.PendingReset()) restarting_ = true;
 }
