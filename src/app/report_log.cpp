@@ -1,6 +1,6 @@
 #include "app/report_log.h"
 
-#include <cstdio>
+#include "platform/replace_file.h"
 
 namespace kalvo {
 
@@ -27,15 +27,14 @@ void ReportLog::LogErrorCode(std::string_view text, int code) {
 void ReportLog::Clear() { lines_.clear(); }
 
 bool ReportLog::WriteFile(const std::string& path) const {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = true;
+    // Written aside and renamed over the old file, so a crash never leaves half a report.
+    std::string text;
     for (const std::string& line : lines_) {
-        ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size();
-        ok = ok && std::fputc('\n', file) != EOF;
+        text += line;
+        text += '\n';
     }
-    ok = (std::fclose(file) == 0) && ok;
-    return ok;
+    std::string error;
+    return ReplaceFile(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, error);
 }
 
 }  // namespace kalvo

@@ -309,6 +309,12 @@ void MainWindow::FormDestroy() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing in the middle of a firmware write would leave the device half written; the update
+    // runs inside the button's click, so the window stays until it has ended.
+    if (context_.firmware.Running()) {
+        event->ignore();
+        return;
+    }
     FormDestroy();
     if (about_) about_->close();
     if (busy_) busy_->close();
