@@ -1,5 +1,6 @@
 // kalvo-cli update and kalvo-cli firmware --export.
 #include <algorithm>
+#include <filesystem>
 
 #include "cli/cli_commands.h"
 #include "firmware/builtin_images.h"
@@ -65,6 +66,8 @@ int RunUpdate(AppContext& context, ConsoleUiPort& ui, const CliOptions& options,
 }
 
 int RunFirmwareExport(const CliOptions& options, std::ostream& out, std::ostream& err) {
+    std::error_code made;
+    std::filesystem::create_directories(options.exportDir, made);
     int status = kExitOk;
     for (const FirmwareImage& image : BuiltInImages()) {
         const std::string path = options.exportDir + "/" + std::string(image.fileName);

@@ -200,7 +200,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     std::optional<std::uint64_t> flashSize, eflashSize, seed;
     std::optional<double> dropPercent, corruptPercent;
     std::optional<HistoryKind> history;
-    std::pair<unsigned, unsigned> chanceWindow{1, 0};
+    std::pair<unsigned, unsigned> chanceWindow{0, 0};
     const std::map<std::string, Setter, std::less<>> valued = {
         {"--com", bounded(com, 1, 100000)},
         {"--baud", bounded(baud, 0, 4000000)},

@@ -20,7 +20,7 @@ struct FaultOptions {
     std::uint64_t seed = 1;     // makes the chances repeatable
     // The chances apply only to requests first..last (counted from 1; last 0: to the end) and
     // their answers, so a long exchange can be hit in one stretch only.
-    unsigned chanceFirst = 1;
+    unsigned chanceFirst = 0;
     unsigned chanceLast = 0;
 };
 
