@@ -56,7 +56,7 @@ bool DataImageWriter::WriteDataImage() {
     const std::uint8_t* data = image->bytes.data();
     std::uint64_t lastReport = tools_.clock();
     log.LogLine("# WRITING: 0% bytes");
-    channel_.repeatCounter = 0;
+    link_.ResetRepeatCounter(channel_);
 
     if (!DataImageStart(total)) {
         log.LogError("EFL_WriteFile_Start");
@@ -124,7 +124,7 @@ bool DataImageWriter::WriteDataImage() {
         log.LogError("WRITE ERR: A=0x" + HexAddress(address, 6));
         log.LogError("Update not completed");
     }
-    log.LogLine("# REP_CNT:" + std::to_string(channel_.repeatCounter));
+    log.LogLine("# REP_CNT:" + std::to_string(link_.RepeatCounter(channel_)));
     log.LogLine(std::string(kDataEndBannerLength, '#'));
     tools_.ui.ShowProgress(0, 100);
     return !failed;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "firmware/firmware_tools.h"
-#include "link/link_channel.h"
+#include "link/link.h"
 
 namespace kalvo {
 
@@ -29,8 +29,8 @@ class DataImageWriter {
 public:
     // channel: the external-flash channel, whose repeat counter is reset and reported;
     // portNumber: the open COM port, for the device's "COM n" texts.
-    DataImageWriter(FirmwareTools& tools, LinkChannel& channel, std::function<int()> portNumber)
-        : tools_(tools), channel_(channel), portNumber_(std::move(portNumber)) {}
+    DataImageWriter(FirmwareTools& tools, Link& link, LinkChannel* channel, std::function<int()> portNumber)
+        : tools_(tools), link_(link), channel_(channel), portNumber_(std::move(portNumber)) {}
 
     // WriteDataImage: true when the whole image was written.
     bool WriteDataImage();
@@ -48,7 +48,8 @@ private:
     void Print(const std::string& text);
 
     FirmwareTools& tools_;
-    LinkChannel& channel_;
+    Link& link_;
+    LinkChannel* channel_;
     std::function<int()> portNumber_;
     std::bitset<kEflashSectors> erased_;
     int spinner_ = 0;

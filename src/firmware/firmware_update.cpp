@@ -79,7 +79,7 @@ FirmwareUpdate::FirmwareUpdate(DeviceCommands& commands, IdentificationCache& ca
       connection_(connection),
       restart_(commands, log, ui, connection),
       tools_{commands, cache, restart_, connection, log, ui},
-      dataWriter_(tools_, *link.Channel(2), [&link] { return link.Port().PortNumber(); }) {}
+      dataWriter_(tools_, link, link.Channel(2), [&link] { return link.Port().PortNumber(); }) {}
 
 void FirmwareUpdate::SetRunning(bool running) {
     running_ = running;
