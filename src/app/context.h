@@ -5,6 +5,8 @@
 #include "app/connection_manager.h"
 #include "app/processing_tick.h"
 #include "app/report_log.h"
+#include "firmware/builtin_images.h"
+#include "firmware/firmware_update.h"
 #include "i18n/language.h"
 #include "link/device_commands.h"
 #include "link/identification.h"
@@ -22,6 +24,7 @@ public:
         : ui(frontEnd), language(initialLanguage), directory(std::move(ports)) {
         port.SetLogCallback([this](const std::string& line) { log.LogLine(line); });
         tick.measurementStep = [this] { live.MeasurementStep(); };
+        firmware.allowStandIn = StandInsAllowedByEnvironment();
     }
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
@@ -49,6 +52,8 @@ public:
     ProcessingTick tick{*this};
     LiveMeasurement live{*this};
     HistoryPage history{*this};
+    ProgramConnection connectionFlags{connection, tick};
+    FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
 };
 
 }  // namespace kalvo

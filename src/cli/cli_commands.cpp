@@ -75,6 +75,11 @@ std::string CliUsage() {
            "                               download the history; write it as CSV (an existing\n"
            "                               FILE is replaced only with --yes); print the bars of\n"
            "                               LEVEL minute|hour|day|month|year; erase it (--yes)\n"
+           "  update --port N [--verify] [--retries K]\n"
+           "                               bring the device to the built-in firmware (--yes to\n"
+           "                               agree); --verify reads both images back; a failed\n"
+           "                               attempt is retried at most K times (default 2)\n"
+           "  firmware --export DIR        write the built-in firmware images into DIR\n"
            "options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
@@ -92,7 +97,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
     }
     options.command = args[0];
     if (options.command != "ports" && options.command != "ping" && options.command != "identify" &&
-        options.command != "measure" && options.command != "history") {
+        options.command != "measure" && options.command != "history" && options.command != "update" &&
+        options.command != "firmware") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -113,6 +119,21 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.erase = true;
         } else if (arg == "--upload") {
             options.upload = true;
+        } else if (arg == "--verify") {
+            options.verify = true;
+        } else if (arg == "--export") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            options.exportDir = *text;
+        } else if (arg == "--retries") {
+            auto text = value();
+            if (!text) return std::nullopt;
+            std::optional<int> number = ParseInt(*text);
+            if (!number || *number < 0) {
+                err << "kalvo-cli: bad number for --retries: " << *text << '\n';
+                return std::nullopt;
+            }
+            options.retries = *number;
         } else if (arg == "--csv" || arg == "--chart" || arg == "--at") {
             auto text = value();
             if (!text) return std::nullopt;
@@ -165,7 +186,11 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         err << "kalvo-cli: history needs --csv FILE, --chart LEVEL or --erase\n";
         return std::nullopt;
     }
-    if (options.command != "ports" && options.port < 0) {
+    if (options.command == "firmware" && options.exportDir.empty()) {
+        err << "kalvo-cli: firmware needs --export DIR\n";
+        return std::nullopt;
+    }
+    if (options.command != "ports" && options.command != "firmware" && options.port < 0) {
         err << "kalvo-cli: " << options.command << " needs --port N\n";
         return std::nullopt;
     }

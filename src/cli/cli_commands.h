@@ -27,6 +27,9 @@ struct CliOptions {
     std::string chartAt;
     bool erase = false;
     bool upload = false;
+    bool verify = false;
+    int retries = 2;
+    std::string exportDir;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.
@@ -45,6 +48,9 @@ int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
                std::ostream& err);
 int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                std::ostream& err);
+int RunUpdate(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+              std::ostream& err);
+int RunFirmwareExport(const CliOptions& options, std::ostream& out, std::ostream& err);
 
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.

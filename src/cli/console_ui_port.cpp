@@ -28,12 +28,24 @@ const char* KindPrefix(MessageKind kind) {
 
 void ConsoleUiPort::ProgressLine(const std::string& text) {
     err_ << '\r' << text << std::flush;
-    progressOpen_ = true;
+    progressLineOpen_ = true;
 }
 
 void ConsoleUiPort::EndProgressLine() {
-    if (progressOpen_) err_ << '\n' << std::flush;
-    progressOpen_ = false;
+    if (progressLineOpen_) err_ << '\n' << std::flush;
+    progressLineOpen_ = false;
+}
+
+void ConsoleUiPort::ShowStatus(const std::string& text, StatusStyle) {
+    if (!echoProgress) return;
+    EndProgressLine();
+    err_ << text << '\n' << std::flush;
+}
+
+void ConsoleUiPort::ReplaceLastLogLine(const std::string& text) {
+    if (!echoProgress) return;
+    err_ << '\r' << text << std::flush;
+    progressLineOpen_ = true;
 }
 
 void ConsoleUiPort::ShowMessage(MessageKind kind, const std::string& text) {
@@ -43,6 +55,12 @@ void ConsoleUiPort::ShowMessage(MessageKind kind, const std::string& text) {
 
 bool ConsoleUiPort::Confirm(const std::string& text) {
     EndProgressLine();
+    if (answer) {
+        if (std::optional<bool> given = answer(text)) {
+            err_ << ConsoleText(text) << (*given ? " [yes]\n" : " [no]\n") << std::flush;
+            return *given;
+        }
+    }
     err_ << ConsoleText(text) << (assumeYes_ ? " [yes]\n" : " [no: run with --yes to agree]\n") << std::flush;
     return assumeYes_;
 }

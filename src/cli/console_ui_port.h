@@ -3,6 +3,7 @@
 // no event loop to pump.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <ostream>
 
 #include "platform/ui_port.h"
@@ -18,9 +19,9 @@ public:
 
     void ShowMessage(MessageKind kind, const std::string& text) override;
     bool Confirm(const std::string& text) override;
-    void ShowStatus(const std::string&, StatusStyle) override {}
+    void ShowStatus(const std::string& text, StatusStyle style) override;
     void ShowProgress(int, int) override {}
-    void ReplaceLastLogLine(const std::string&) override {}
+    void ReplaceLastLogLine(const std::string& text) override;
     void ShowBusy() override {}
     void HideBusy() override {}
     // Looks for a termination signal; the console has no events of its own.
@@ -29,6 +30,10 @@ public:
     void Wait(int milliseconds) override;
 
     std::function<void()> timerProc;
+    // Answers a question before --yes does (kalvo-cli update counts its retries here).
+    std::function<std::optional<bool>(const std::string& text)> answer;
+    // Status texts and progress lines go to stderr (kalvo-cli update).
+    bool echoProgress = false;
 
     // A line rewritten in place ("\r" first), such as a download's page count. A message or
     // question that follows starts on a line of its own.
@@ -36,8 +41,8 @@ public:
     // Ends an open progress line.
     void EndProgressLine();
 
-    // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal ends waits early, runs onStop once, and is
-    // reported by StopSignal() so the command can end in order (log written, exchange closed).
+    // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal ends waits early, runs onStop once, and
+    // is reported by StopSignal() so the command can end in order (log written, exchange closed).
     void SetStopSignal(int signalFd) { stopFd_ = signalFd; }
     std::function<void()> onStop;
     int StopSignal() const { return stopSignal_; }
@@ -47,9 +52,9 @@ private:
     std::ostream& err_;
     bool assumeYes_;
     std::chrono::steady_clock::time_point nextTimer_ = std::chrono::steady_clock::now();
-    bool progressOpen_ = false;
     int stopFd_ = -1;
     int stopSignal_ = 0;
+    bool progressLineOpen_ = false;
 
     // Waits up to `milliseconds` for a termination signal.
     void CheckStop(int milliseconds);

@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
         status = RunHistory(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "measure") {
         status = RunMeasure(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "update") {
+        status = RunUpdate(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "firmware") {
+        status = RunFirmwareExport(*options, std::cout, std::cerr);
     }
     context.port.Close();
     // Before the log file, which then also holds the upload's own lines.

@@ -93,6 +93,7 @@ MainWindow::MainWindow(AppContext& context, QtUiPort& ui) : context_(context), u
 }
 
 MainWindow::~MainWindow() {
+    context_.firmware.onRunningChanged = nullptr;
     FormDestroy();
     ui_.Attach(nullptr);
     context_.log.SetObserver({});
@@ -155,6 +156,13 @@ void MainWindow::BuildMenu() {
     manualGroup_->addAction(list);
     manualMenu_->addAction(list);
 
+    QAction* verify = MakeAction("Action_Verify_Write", "Проверять запись");
+    verify->setCheckable(true);
+    verify->setChecked(config_.VerifyAfterWriting());
+    context_.firmware.verifyAfterWriting = verify->isChecked();
+    connect(verify, &QAction::toggled, this, &MainWindow::Action_Verify_WriteExecute);
+    settingsMenu_->addAction(verify);
+
     // Kept for the update server's data source; not shown.
     QMenu* source = settingsMenu_->addMenu("Источник данных");
     source->menuAction()->setObjectName("Action_Data_Source");
@@ -203,6 +211,8 @@ void MainWindow::BuildPages() {
     pages_->addTab(placeholder("TabSheet_DevControl_R630"), "R630:Настройки");
     pages_->addTab(placeholder("TabSheet_DevControl_R520"), "R520:Настройки");
     deviceInfo_ = new DeviceInfoPage(pages_);
+    connect(deviceInfo_->RenewButton(), &QPushButton::clicked, this, &MainWindow::BitBtn_ReNewDeviceInfoClick);
+    context_.firmware.onRunningChanged = [this] { ApplyUpdateLock(); };
     pages_->addTab(deviceInfo_, "О приборе");
     logPage_ = new LogPage(Action("Action_Log_Visible"), pages_);
     pages_->addTab(logPage_, "Лог");
@@ -307,6 +317,12 @@ void MainWindow::FormDestroy() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing in the middle of a firmware write would leave the device half written; the update
+    // runs inside the button's click, so the window stays until it has ended.
+    if (context_.firmware.Running()) {
+        event->ignore();
+        return;
+    }
     FormDestroy();
     if (about_) about_->close();
     if (busy_) busy_->close();
@@ -338,6 +354,7 @@ void MainWindow::ApplyCaptions() {
         if (QAction* action = Action(name)) action->setText(caption(name));
     }
     manualMenu_->setTitle(caption("Action_Connection_Manual"));
+    Action("Action_Verify_Write")->setText(Q(context_.Pick("Проверять запись", "Verify after writing")));
     logPage_->ApplyCaptions(caption("Action_LOG_Clear"));
     measuring_->ApplyCaptions(caption("GroupBox_Measure_Fon"), caption("GroupBox_Measure_Dose"),
                               caption("CheckBox_Measure_AutoRead"), caption("BitBtn_Measure_Read"),
@@ -407,11 +424,26 @@ void MainWindow::RefreshFromModels() {
     const DevicePages& device = context_.tick.Pages();
     SetTabVisible(Page::SettingsR630, device.r630TabVisible);
     SetTabVisible(Page::SettingsR520, device.r520TabVisible);
-    deviceInfo_->RenewButton()->setEnabled(device.renewEnabled);
+    deviceInfo_->RenewButton()->setEnabled(device.renewEnabled && !context_.firmware.Running());
     deviceInfo_->ShowLines(device.infoLines);
     measuring_->Refresh();
     history_->Refresh();
     UpdateActions();
+}
+
+void MainWindow::BitBtn_ReNewDeviceInfoClick() { context_.firmware.UpdateFirmware(); }
+
+void MainWindow::Action_Verify_WriteExecute(bool checked) {
+    context_.firmware.verifyAfterWriting = checked;
+    config_.SetVerifyAfterWriting(checked);
+}
+
+void MainWindow::ApplyUpdateLock() {
+    const bool running = context_.firmware.Running();
+    deviceInfo_->RenewButton()->setEnabled(!running && context_.tick.Pages().renewEnabled);
+    // The pages' contents, as the described window disables its tab sheets; the tabs stay.
+    for (Page page : {Page::Measuring, Page::History, Page::SettingsR630, Page::SettingsR520, Page::DeviceInfo})
+        PageWidget(page)->setEnabled(!running);
 }
 
 void MainWindow::ShowStatus(const QString& text, int style) {

@@ -13,6 +13,7 @@
 #include "app/context.h"
 #include "app/pages.h"
 #include "gui/options_store.h"
+#include "gui/program_config.h"
 #include "gui/single_instance.h"
 
 class QAction;
@@ -53,6 +54,10 @@ public:
     void Action_Help_AboutExecute();
     void Action_Connection_Manual_NumberExecute();
     void Timer_ProcTimer();
+    // The Upgrade button of the device page: the firmware update.
+    void BitBtn_ReNewDeviceInfoClick();
+    // The settings menu's "Verify after writing" item.
+    void Action_Verify_WriteExecute(bool checked);
 
     // What the window shows, for tests and the screenshot tool.
     QTabWidget* PageControl() const { return pages_; }
@@ -84,11 +89,14 @@ private:
     void SetTabVisible(kalvo::Page page, bool visible);
     void RefreshFromModels();
     void UpdateActions();
+    // Disables the pages and the button while the firmware update runs.
+    void ApplyUpdateLock();
     QAction* MakeAction(const QString& name, const QString& caption);
 
     AppContext& context_;
     QtUiPort& ui_;
     OptionsStore options_;
+    ProgramConfig config_;
     SingleInstance instance_;
     bool destroyed_ = false;
 

@@ -152,6 +152,18 @@ bool Link::Exchange(LinkChannel* channel, const std::uint8_t* request, std::size
     return false;
 }
 
+int Link::RepeatCounter(LinkChannel* channel) {
+    if (!channel) return 0;
+    std::lock_guard lock(lock_);
+    return channel->repeatCounter;
+}
+
+void Link::ResetRepeatCounter(LinkChannel* channel) {
+    if (!channel) return;
+    std::lock_guard lock(lock_);
+    channel->repeatCounter = 0;
+}
+
 const std::uint8_t* Link::AnswerData(LinkChannel* channel) {
     if (!channel) return nullptr;
     std::lock_guard lock(lock_);

@@ -56,6 +56,9 @@ public:
     const std::uint8_t* AnswerData(LinkChannel* channel);
     int AnswerLength(LinkChannel* channel);
     void ClearAnswers(LinkChannel* channel);
+    // The channel's count of resent requests, which its user resets and reads (under the lock).
+    int RepeatCounter(LinkChannel* channel);
+    void ResetRepeatCounter(LinkChannel* channel);
     // 1 echoed, 0 no answer or wrong echo, -1 no channel 1 / no data / length < 1, -2 port closed.
     int ConnectionTest(const std::uint8_t* echo, int length, bool showMessage);
 

@@ -22,7 +22,12 @@ AnswerWriter::Clock::time_point AnswerWriter::StartOfFront() const {
 
 std::optional<AnswerWriter::Clock::time_point> AnswerWriter::NextDeadline() const {
     if (queue_.empty() || waitingForRoom_) return std::nullopt;
-    return StartOfFront() + TimeOf(sent_);
+    return StartOfFront() + TimeOf(sent_ + NextCount());
+}
+
+std::size_t AnswerWriter::NextCount() const {
+    if (!deliverAtEnd_ || baud_ <= 0 || queue_.empty()) return 0;
+    return std::min(queue_.front().answer.wire.size() - sent_, kChunk);
 }
 
 std::vector<OutgoingAnswer> AnswerWriter::Service(Clock::time_point now, const WriteFn& write) {
@@ -30,7 +35,7 @@ std::vector<OutgoingAnswer> AnswerWriter::Service(Clock::time_point now, const W
     waitingForRoom_ = false;
     while (!queue_.empty()) {
         Clock::time_point start = StartOfFront();
-        if (now < start + TimeOf(sent_)) break;
+        if (now < start + TimeOf(sent_ + NextCount())) break;
         frontStart_ = start;
         const std::vector<std::uint8_t>& wire = queue_.front().answer.wire;
         std::size_t left = wire.size() - sent_;

@@ -47,6 +47,9 @@ public:
     void Clear();
 
     Clock::duration TimeOf(std::size_t bytes) const;
+    // Each chunk is handed over once its last byte has crossed the line, as a receiver would
+    // get it, instead of when its first byte starts.
+    void SetDeliverAtEnd(bool atEnd) { deliverAtEnd_ = atEnd; }
 
 private:
     struct Pending {
@@ -54,12 +57,15 @@ private:
         OutgoingAnswer answer;
     };
     Clock::time_point StartOfFront() const;
+    // Bytes whose line time must pass before the next write: 0 unless delivering at the end.
+    std::size_t NextCount() const;
 
     int baud_;
     std::deque<Pending> queue_;
     std::optional<Clock::time_point> frontStart_;  // set once the front frame has begun
     std::size_t sent_ = 0;                         // bytes of the front frame written
     bool waitingForRoom_ = false;
+    bool deliverAtEnd_ = false;
     Clock::time_point lineFree_{};
 };
 

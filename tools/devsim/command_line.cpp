@@ -150,6 +150,9 @@ std::string UsageText() {
            "                      (KALVO_PORTS_DIR, else the per-user one)\n"
            "  --baud B            pace answers at B baud, 10 bits a byte (default 230400;\n"
            "                      0 = unpaced)\n"
+           "  --exact-line        requests take their line time too before they are answered,\n"
+           "                      and answers arrive as their last bytes would: an exchange\n"
+           "                      takes exactly its time on a real line\n"
            "  --trace FILE        log requests, answers and events, one line each ('-': stderr)\n"
            "  --screen-log FILE   log the texts the PC puts on the device screen\n"
            "  --reset-downtime-ms D  port gone for D ms after a reset (default 1500)\n"
@@ -161,6 +164,8 @@ std::string UsageText() {
            "  --boot-version V    boot loader version, as 4.1 (default 4.1)\n"
            "  --main-version V    main firmware version; 0 = boot mode (r630: 12.9, r520: 12.3)\n"
            "  --flash-size S      CPU flash size (r630: 64K, r520: 128K)\n"
+           "  --firmware-start A  first address of the main firmware (r630 0x08002000,\n"
+           "                      r520 0x08003400)\n"
            "  --eflash-size S     external flash size, 2M or more (default 8M)\n"
            "  --serial DIGITS     serial number, eight digits as 123-45678 (default 12345678)\n"
            "  --board-type N      INF_1 board type (r630: 6, r520: 4)\n"
@@ -178,12 +183,19 @@ std::string UsageText() {
            "  --flip-bit N        corrupt one bit of answers N, 2N, 3N... on the wire\n"
            "  --drop-percent P    ignore each request with chance P %\n"
            "  --corrupt-percent P corrupt each answer with chance P %\n"
+           "  --chance-window N:M the two chances apply to requests N..M only (and their\n"
+           "                      answers); M 0 = to the end\n"
            "  --delay-ms D        send every answer D ms late\n"
            "  --vanish-after N    after N answers have been taken, close the port and remove\n"
            "                      the link, as if unplugged, and wait to be stopped\n"
            "  --ignore-request HEX  never answer requests whose payload starts with these\n"
            "                      bytes, e.g. 010F00FF1200BAC0 (the history erase; repeatable)\n"
            "  --late-answer N:D   send answer N (counted from 1) D ms late (repeatable)\n"
+           "  --power-cut-at-write N  the power goes during flash write N (CPU and external\n"
+           "                      flash writes counted together from 1): half of it lands, no\n"
+           "                      answer, back after the reset downtime in what the flash allows\n"
+           "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
+           "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
            "  --help              this text\n";
 }
 
@@ -214,6 +226,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     std::optional<std::uint64_t> flashSize, eflashSize, seed;
     std::optional<double> dropPercent, corruptPercent;
     std::optional<HistoryKind> history;
+    std::pair<unsigned, unsigned> chanceWindow{0, 0};
     const std::map<std::string, Setter, std::less<>> valued = {
         {"--com", bounded(com, 1, 250)},
         {"--baud", bounded(baud, 0, 4000000)},
@@ -264,12 +277,33 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
              if (late) config.faults.lateAnswers.push_back(*late);
              return late.has_value();
          }},
+        {"--chance-window", [&](std::string_view v) {
+             auto colon = v.find(':');
+             if (colon == std::string_view::npos) return false;
+             auto first = ParseBounded<unsigned>(v.substr(0, colon), 1, 100000000);
+             auto last = ParseBounded<unsigned>(v.substr(colon + 1), 0, 100000000);
+             if (!first || !last || (*last != 0 && *last < *first)) return false;
+             chanceWindow = {*first, *last};
+             return true;
+         }},
+        {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
+        {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},
+        {"--no-return-at-reset", bounded(extras.noReturnAtReset, 1, 1000000)},
+        {"--firmware-start", [&](std::string_view v) {
+             auto size = ParseSize(v);
+             if (size && *size > 0x08000000 && *size < 0x09000000) extras.firmwareStart = static_cast<std::uint32_t>(*size);
+             return size && extras.firmwareStart.has_value();
+         }},
     };
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             config.help = true;
+            continue;
+        }
+        if (argument == "--exact-line") {
+            config.exactLine = true;
             continue;
         }
         std::string_view name = argument;
@@ -312,6 +346,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     device.uid = extras.uid;
     device.clock = extras.clock;
     device.parameters = extras.parameters;
+    device.firmwareStart = extras.firmwareStart;
+    device.powerCutAtWrite = extras.powerCutAtWrite;
+    device.corruptWrite = extras.corruptWrite;
+    device.noReturnAtReset = extras.noReturnAtReset;
     Apply(seed, device.seed);
     Apply(history, device.history);
 
@@ -323,6 +361,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     config.faults.dropPercent = dropPercent.value_or(0);
     config.faults.corruptPercent = corruptPercent.value_or(0);
     config.faults.seed = device.seed;
+    config.faults.chanceFirst = chanceWindow.first;
+    config.faults.chanceLast = chanceWindow.second;
     config.faults.answerDelay = std::chrono::milliseconds(delayMs.value_or(0));
     config.faults.vanishAfter = vanishAfter;
     outcome.config = std::move(config);

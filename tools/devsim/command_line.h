@@ -23,6 +23,7 @@ struct SimConfig {
     std::string screenLog;
     DumpFiles dumps;
     std::chrono::milliseconds resetDowntime{1500};
+    bool exactLine = false;
     FaultOptions faults;
     bool help = false;
 };

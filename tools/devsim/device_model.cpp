@@ -80,7 +80,15 @@ void SimDevice::WriteFactoryFlash() {
     if (options_.mainVersion != 0) cpuFlash_.Fill(layout_.firmwareStart, std::span(code).subspan(bootBytes));
 }
 
+SimDevice::WriteFault SimDevice::CountFlashWrite() {
+    ++flashWrites_;
+    if (options_.powerCutAtWrite == flashWrites_) return WriteFault::PowerCut;
+    if (options_.corruptWrite == flashWrites_) return WriteFault::Corrupt;
+    return WriteFault::None;
+}
+
 bool SimDevice::MainFirmwarePresent() const {
+    if (!mainAreaComplete_) return false;
     auto first = cpuFlash_.Read(layout_.firmwareStart, 4);
     return std::any_of(first.begin(), first.end(), [](std::uint8_t byte) { return byte != kErased; });
 }
@@ -115,9 +123,10 @@ void SimDevice::CompleteReset() {
     if (!pendingReset_) return;
     bool toBoot = *pendingReset_;
     pendingReset_.reset();
+    powerCut_ = false;
     exchange_ = false;
     if (!toBoot && !MainFirmwarePresent()) {
-        Note("no main firmware to start: the boot loader stays");
+        Note("no complete main firmware to start: the boot loader stays");
         toBoot = true;
     }
     bootMode_ = toBoot;

@@ -46,6 +46,11 @@ struct SimOptions {
     HistoryKind history = HistoryKind::Short;
     std::optional<std::uint64_t> clock;   // device seconds at start; nothing: the PC's local time
     std::vector<std::pair<std::uint16_t, std::uint32_t>> parameters;  // presets over the defaults
+    std::optional<std::uint32_t> firmwareStart;  // nothing: the family's boot loader size
+    // Faults of the device itself, counted over CPU-flash and external-flash writes from 1.
+    std::optional<unsigned> powerCutAtWrite;  // power lost during this write: half of it lands
+    std::optional<unsigned> corruptWrite;     // this write keeps one wrong byte, answered as fine
+    std::optional<unsigned> noReturnAtReset;  // this ResetDevice (from 1) takes the device away for good
 
     static SimOptions ForModel(Model model);
 };
@@ -99,7 +104,21 @@ public:
     bool MainFirmwarePresent() const;
 
     // ResetDevice asked for a restart; the simulator performs it once the answer has gone.
-    void RequestReset(bool toBoot) { pendingReset_ = toBoot; }
+    void RequestReset(bool toBoot) {
+        pendingReset_ = toBoot;
+        ++resetsAsked_;
+        // A commanded restart means the PC finished writing: the boot loader trusts the area.
+        mainAreaComplete_ = true;
+    }
+    unsigned ResetsAsked() const { return resetsAsked_; }
+    // The power went: the unit comes back in whatever its flash allows.
+    void CutPower() { pendingReset_ = false; powerCut_ = true; }
+    bool PowerCutPending() const { return powerCut_ && pendingReset_.has_value(); }
+    // The boot loader erased part of the main area: until a commanded restart it stays itself.
+    void MainAreaErased() { mainAreaComplete_ = false; }
+    // What a flash write is to suffer, counting it.
+    enum class WriteFault { None, PowerCut, Corrupt };
+    WriteFault CountFlashWrite();
     std::optional<bool> PendingReset() const { return pendingReset_; }
     // Comes up again: in the boot loader when asked or when there is no main firmware to run.
     void CompleteReset();
@@ -129,6 +148,10 @@ private:
     bool mainRewritten_ = false;
     bool exchange_ = false;
     std::optional<bool> pendingReset_;
+    bool powerCut_ = false;
+    bool mainAreaComplete_ = true;
+    unsigned resetsAsked_ = 0;
+    unsigned flashWrites_ = 0;
     std::vector<std::string> notes_;
 };
 

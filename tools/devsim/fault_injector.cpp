@@ -17,7 +17,7 @@ bool FaultInjector::DropRequest() {
     ++requests_;
     bool nth = options_.dropRequestEvery != 0 && requests_ % options_.dropRequestEvery == 0;
     // Drawn only when asked for, so the every-Nth faults alone stay as they were.
-    bool chance = options_.dropPercent > 0 && random_.Percent(options_.dropPercent);
+    bool chance = options_.dropPercent > 0 && ChanceWindow() && random_.Percent(options_.dropPercent);
     return nth || chance;
 }
 
@@ -37,7 +37,7 @@ std::chrono::milliseconds FaultInjector::AnswerDelay(unsigned number) const {
 std::optional<std::size_t> FaultInjector::CorruptAnswer(std::vector<std::uint8_t>& wire) {
     ++answers_;
     bool nth = options_.flipBitEvery != 0 && answers_ % options_.flipBitEvery == 0;
-    bool chance = options_.corruptPercent > 0 && random_.Percent(options_.corruptPercent);
+    bool chance = options_.corruptPercent > 0 && ChanceWindow() && random_.Percent(options_.corruptPercent);
     if (!nth && !chance) return std::nullopt;
     return FlipOneBit(wire);
 }

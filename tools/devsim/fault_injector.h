@@ -24,6 +24,10 @@ struct FaultOptions {
     std::vector<std::vector<std::uint8_t>> ignoredRequests;
     // Single answers (counted from 1 as they are produced) sent this much later than the rest.
     std::vector<std::pair<unsigned, std::chrono::milliseconds>> lateAnswers;
+    // The chances apply only to requests first..last (counted from 1; last 0: to the end) and
+    // their answers, so a long exchange can be hit in one stretch only.
+    unsigned chanceFirst = 0;
+    unsigned chanceLast = 0;
 };
 
 class FaultInjector {
@@ -53,6 +57,10 @@ public:
     }
 
 private:
+    bool ChanceWindow() const {
+        return requests_ >= options_.chanceFirst && (options_.chanceLast == 0 || requests_ <= options_.chanceLast);
+    }
+
     FaultOptions options_;
     RandomSource random_;
     unsigned requests_ = 0;

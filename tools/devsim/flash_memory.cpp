@@ -74,10 +74,27 @@ std::vector<std::uint8_t> WriteEcho(const WriteRequest& request) {
     return answer;
 }
 
-void Program(SimDevice& device, FlashArray& flash, const WriteRequest& request, const char* name) {
-    if (!flash.Program(request.address, request.data)) {
+// False when the power went during the write: only its first half reached the flash, and
+// there is no answer.
+bool Program(SimDevice& device, FlashArray& flash, const WriteRequest& request, const char* name) {
+    std::vector<std::uint8_t> data(request.data.begin(), request.data.end());
+    switch (device.CountFlashWrite()) {
+    case SimDevice::WriteFault::PowerCut:
+        flash.Program(request.address, std::span(data).first(data.size() / 2));
+        device.Note(std::string(name) + " at " + HexAddress(request.address) + ": power cut, half of it written");
+        device.CutPower();
+        return false;
+    case SimDevice::WriteFault::Corrupt:
+        if (!data.empty()) data[0] ^= 0x01;
+        device.Note(std::string(name) + " at " + HexAddress(request.address) + ": one byte silently wrong");
+        break;
+    case SimDevice::WriteFault::None:
+        break;
+    }
+    if (!flash.Program(request.address, data)) {
         device.Note(std::string(name) + " at " + HexAddress(request.address) + " over bytes not erased: kept the AND");
     }
+    return true;
 }
 
 AnswerData ReadEflash(SimDevice& device, int, Fields fields) {
@@ -94,7 +111,7 @@ AnswerData ReadEflash(SimDevice& device, int, Fields fields) {
 AnswerData WriteEflash(SimDevice& device, int, Fields fields) {
     auto request = ParseWrite(fields);
     if (!request || !device.Eflash().Contains(request->address, request->data.size())) return std::nullopt;
-    Program(device, device.Eflash(), *request, "EFLASH write");
+    if (!Program(device, device.Eflash(), *request, "EFLASH write")) return std::nullopt;
     return WriteEcho(*request);
 }
 
@@ -123,14 +140,15 @@ AnswerData WriteCpuFlash(SimDevice& device, int, Fields fields) {
     if (!request || !CpuFlashWritable(device, request->address, request->data.size(), "CPU flash write")) {
         return std::nullopt;
     }
-    Program(device, device.CpuFlash(), *request, "CPU flash write");
     device.MainFirmwareRewritten();
+    if (!Program(device, device.CpuFlash(), *request, "CPU flash write")) return std::nullopt;
     return WriteEcho(*request);
 }
 
 AnswerData EraseCpuFlashPage(SimDevice& device, int, Fields fields) {
     if (fields.size() < 4 || !CpuFlashWritable(device, GetU32(fields), 1, "CPU flash erase")) return std::nullopt;
     device.CpuFlash().EraseUnitAt(GetU32(fields));
+    device.MainAreaErased();
     return std::vector<std::uint8_t>{};
 }
 

@@ -35,7 +35,7 @@ IdentityLayout IdentityLayout::For(const SimOptions& options) {
     // (56 KB of 64 KB on R630, 115 KB of 128 KB on R520), 10 KB on CPU code 1 chips.
     std::uint32_t bootSize = options.cpuCode == 1 ? 0x2800 : options.model == Model::R630 ? 0x2000 : 0x3400;
     bootSize = (bootSize + layout.pageSize - 1) / layout.pageSize * layout.pageSize;
-    layout.firmwareStart = kCpuFlashBase + bootSize;
+    layout.firmwareStart = options.firmwareStart.value_or(kCpuFlashBase + bootSize);
     // INF_1 closes the boot loader's area.
     layout.inf1Address = layout.firmwareStart - static_cast<std::uint32_t>(kInf1Size);
     layout.storedInf1Address = options.cpuCode == 1 ? kCpu1StoredInf1Address : layout.inf1Address;

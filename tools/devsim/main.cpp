@@ -1,5 +1,6 @@
 // kalvo-devsim: a simulated dosimeter on a pseudo-terminal, for tests, benchmarks and demos.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
     const CommandTable commands = MakeDeviceCommandTable();
     Simulator simulator(device, commands, config.faults, config.baud, trace);
     simulator.SetResetDowntime(config.resetDowntime);
+    simulator.SetExactLine(config.exactLine);
+    // The line's byte times are tens of microseconds; the default timer slack would add 50 to
+    // every paced wake-up.
+    if (config.exactLine) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     simulator.OnPortReopened([&config](const std::string& slavePath) { PrintReadyLine(config, slavePath); });
     std::string folder = config.com ? kalvo::PortDirectory::FromEnvironment().LinksFolder() : std::string();
     std::string error;

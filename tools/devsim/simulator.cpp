@@ -29,7 +29,7 @@ timespec ToTimespec(Simulator::Clock::duration wait) {
 }  // namespace
 
 Simulator::Simulator(SimDevice& device, const CommandTable& commands, FaultOptions faults, int baud, Trace& trace)
-    : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace) {}
+    : device_(device), commands_(commands), faults_(faults), writer_(baud), trace_(trace), baud_(baud) {}
 
 bool Simulator::Start(std::optional<int> com, const std::string& portsFolder, std::string& error) {
     com_ = com;
@@ -96,6 +96,12 @@ void Simulator::ReadRequests() {
     std::uint8_t buffer[4096];
     ssize_t n = ::read(port_->MasterFd(), buffer, sizeof buffer);
     if (n <= 0) return;  // EAGAIN or EINTR: poll again
+    if (paceRequests_) {
+        // These bytes left the PC just now at the earliest, one after the other.
+        auto lineTime = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+            static_cast<double>(n) * 10.0 / baud_));
+        inboundFreeAt_ = std::max(inboundFreeAt_, Clock::now()) + lineTime;
+    }
     for (const InboundFrame& frame : decoder_.Feed({buffer, static_cast<std::size_t>(n)})) {
         OnFrame(frame);
         if (!port_) return;  // the device vanished on this one
@@ -137,6 +143,11 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
     }
     DispatchResult result = commands_.Dispatch(device_, channel, payload);
     TraceDeviceNotes();
+    if (device_.PowerCutPending()) {
+        // No answer: the line goes as soon as the writer is idle, as for a restart.
+        restarting_ = true;
+        return;
+    }
     std::string code = HexBytes({payload.data(), 2});
     if (result.outcome == DispatchResult::Outcome::Unknown) {
         trace_.Note("unknown command " + code + " on ch" + std::to_string(channel) + ": no answer");
@@ -158,8 +169,10 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         trace_.Note("flip a bit of answer " + std::to_string(faults_.AnswersSeen()) + " in wire byte " +
                     std::to_string(*index));
     }
+    // An answer cannot start before its request has fully arrived (with requests paced).
+    const Clock::time_point arrived = paceRequests_ ? std::max(Clock::now(), inboundFreeAt_) : Clock::now();
     ++answersQueued_;
-    writer_.Queue(Clock::now() + faults_.AnswerDelay(answersQueued_), std::move(answer));
+    writer_.Queue(arrived + faults_.AnswerDelay(answersQueued_), std::move(answer));
     if (device_.PendingReset()) restarting_ = true;
 }
 
@@ -221,6 +234,21 @@ void Simulator::CheckRestart(Clock::time_point now) {
 }
 
 void Simulator::GoDownForRestart(Clock::time_point now) {
+    if (!device_.PowerCutPending() && device_.Options().noReturnAtReset == device_.ResetsAsked()) {
+        trace_.Note("restart " + std::to_string(device_.ResetsAsked()) + ": the device does not come back");
+        Vanish();
+        return;
+    }
+    if (device_.PowerCutPending()) {
+        trace_.Note("power cut: port closed for " + std::to_string(resetDowntime_.count()) + " ms");
+        link_.reset();
+        port_.reset();
+        writer_.Clear();
+        decoder_ = RequestDecoder();
+        goDownAt_.reset();
+        comeBackAt_ = now + resetDowntime_;
+        return;
+    }
     bool toBoot = device_.PendingReset().value_or(false);
     trace_.Note(std::string("restart into the ") + (toBoot ? "boot loader" : "main firmware") + ": port closed for " +
                 std::to_string(resetDowntime_.count()) + " ms");

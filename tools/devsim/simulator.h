@@ -36,6 +36,14 @@ public:
     bool HasPort() const { return port_.has_value(); }
 
     void SetResetDowntime(std::chrono::milliseconds downtime) { resetDowntime_ = downtime; }
+    // Requests, too, take their time on the line at the pacing rate: one counts as arrived
+    // when its last byte would have, and is answered no earlier.
+    // Answer chunks are handed over when their last byte has arrived, too (SetDeliverAtEnd), so
+    // an exchange takes exactly its line time.
+    void SetExactLine(bool exact) {
+        paceRequests_ = exact && baud_ > 0;
+        writer_.SetDeliverAtEnd(paceRequests_);
+    }
     // Called with the new slave path each time the device is back from a restart.
     void OnPortReopened(std::function<void(const std::string& slavePath)> callback) {
         onReopened_ = std::move(callback);
@@ -78,6 +86,9 @@ private:
     std::optional<Clock::time_point> vanishCheck_;
 
     std::chrono::milliseconds resetDowntime_ = kDefaultResetDowntime;
+    int baud_;
+    bool paceRequests_ = false;
+    Clock::time_point inboundFreeAt_{};
     std::function<void(const std::string&)> onReopened_;
     // Set by a reset's answer: the line goes once the writer is idle, until the device is back.
     bool restarting_ = false;

@@ -1,0 +1,75 @@
+#pragma once
+// Restarting the device into its boot loader or its main firmware and waiting until the
+// program has found and identified it again. The settings pages use RestartToMain too, so it
+// takes only what it needs: the commands, the log, the UI port for its waits, and the
+// connection flags (ConnectionWatch).
+//
+// User-interface thread only. The waits keep the front end's events (the processing tick, which
+// reconnects and identifies) going, so a restart takes seconds without blocking the window.
+#include <cstdint>
+
+#include "link/device_commands.h"
+#include "platform/log_sink.h"
+#include "platform/ui_port.h"
+
+namespace kalvo {
+
+class ConnectionManager;
+class ProcessingTick;
+
+// The connection flags a restart reads and switches. The connection manager owns
+// DeviceConnected and LinkTestEnabled, the processing tick DeviceRecognised.
+class ConnectionWatch {
+public:
+    virtual ~ConnectionWatch() = default;
+    virtual bool DeviceConnected() const = 0;
+    virtual void ClearDeviceConnected() = 0;
+    virtual bool DeviceRecognised() const = 0;
+    virtual bool LinkTestEnabled() const = 0;
+    virtual void SetLinkTestEnabled(bool enabled) = 0;
+};
+
+// The program's own flags.
+class ProgramConnection : public ConnectionWatch {
+public:
+    ProgramConnection(ConnectionManager& connection, const ProcessingTick& tick)
+        : connection_(connection), tick_(tick) {}
+    bool DeviceConnected() const override;
+    void ClearDeviceConnected() override;
+    bool DeviceRecognised() const override;
+    bool LinkTestEnabled() const override;
+    void SetLinkTestEnabled(bool enabled) override;
+
+private:
+    ConnectionManager& connection_;
+    const ProcessingTick& tick_;
+};
+
+inline constexpr int kRestartStepMs = 1000;
+inline constexpr int kRestartWaits = 30;
+
+class DeviceRestart {
+public:
+    DeviceRestart(DeviceCommands& commands, LogSink& log, UiPort& ui, ConnectionWatch& connection)
+        : commands_(commands), log_(log), ui_(ui), connection_(connection) {}
+
+    // 0 boot loader, 1 main firmware, -1 SoftInfo not read.
+    int CheckFirmwareMode();
+    // 0 back in the wanted mode, -2 back in the other one, -1 failure.
+    int RestartToBoot();
+    int RestartToMain();
+
+    // Milliseconds spent in restarts so far (for the benchmark's figures).
+    std::uint64_t RestartMs() const { return restartMs_; }
+
+private:
+    int Restart(bool toBoot);
+
+    DeviceCommands& commands_;
+    LogSink& log_;
+    UiPort& ui_;
+    ConnectionWatch& connection_;
+    std::uint64_t restartMs_ = 0;
+};
+
+}  // namespace kalvo
