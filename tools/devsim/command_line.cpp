@@ -139,9 +139,9 @@ std::optional<std::pair<std::uint16_t, std::uint32_t>> ParseParameterPreset(std:
 }
 
 std::string UsageText() {
-    return "usage: kalvo-devsim [options]\n"
-           "A simulated dosimeter on a pseudo-terminal. Prints one line when ready, and again\n"
-           "each time it comes back from a restart:\n"
+    return "Usage: kalvo-devsim [OPTION]...\n"
+           "A simulated R630 or R520 dosimeter on a pseudo-terminal. Prints one line when ready,\n"
+           "and again each time it comes back from a restart:\n"
            "  kalvo-devsim: COM <N> <slave path>   (with --com)\n"
            "  kalvo-devsim: <slave path>           (without)\n"
            "and serves until SIGINT or SIGTERM. SIGUSR1 writes the dump files now.\n"
@@ -184,7 +184,8 @@ std::string UsageText() {
            "  --ignore-request HEX  never answer requests whose payload starts with these\n"
            "                      bytes, e.g. 010F00FF1200BAC0 (the history erase; repeatable)\n"
            "  --late-answer N:D   send answer N (counted from 1) D ms late (repeatable)\n"
-           "  --help              this text\n";
+           "  -h, --help          display this help and exit\n"
+           "      --version       output version information and exit\n";
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -270,6 +271,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         std::string_view argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             config.help = true;
+            continue;
+        }
+        if (argument == "--version") {
+            config.version = true;
             continue;
         }
         std::string_view name = argument;

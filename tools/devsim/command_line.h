@@ -25,6 +25,7 @@ struct SimConfig {
     std::chrono::milliseconds resetDowntime{1500};
     FaultOptions faults;
     bool help = false;
+    bool version = false;
 };
 
 struct ParseOutcome {
