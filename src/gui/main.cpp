@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
     signal(SIGXFSZ, SIG_IGN);
 
     QApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kalvo.Explorer"));
     QApplication::setApplicationName(QString::fromUtf8(kalvo::kApplicationTitle.data(),
                                                        static_cast<int>(kalvo::kApplicationTitle.size())));
     kalvo::QtUiPort ui;
