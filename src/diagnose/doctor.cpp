@@ -256,8 +256,9 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
     // brltty takes the adapters its udev rules name (and, running, the common ones) as braille displays.
     const bool brlttyActive =
         !report.brltty.processes.empty() || (!report.brltty.udevRules.empty() && !report.brltty.units.empty());
+    std::set<std::string> claimed;
     if (brlttyActive) {
-        std::set<std::string> claimed = RuleIds(tree, report.brltty.udevRules, "");
+        claimed = RuleIds(tree, report.brltty.udevRules, "");
         if (claimed.empty()) claimed = {"1a86:7523", "10c4:ea60", "0403:6001"};
         std::string affected;
         for (const SerialDevice& device : inventory.devices)
@@ -282,17 +283,15 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
 
     // Adapters that no serial driver took, with brltty out of the way.
     for (const UnboundAdapter& adapter : inventory.unbound) {
-        if (brlttyActive && !report.findings.empty() &&
-            report.findings.back().text.find(AdapterText(adapter.usb)) != std::string::npos)
-            continue;
+        if (IdListed(claimed, adapter.usb)) continue;  // brltty's, told above
         std::string module = ModuleOf(AdapterChip(adapter.usb.vendorId, adapter.usb.productId));
         Finding finding{AdapterText(adapter.usb) + " is plugged in but has no serial device" +
                             (adapter.interfaceDriver.empty() ? ": its driver is not loaded."
                                                              : ": " + adapter.interfaceDriver + " holds it."),
                         {},
-                        "Then unplug the adapter and plug it in again."};
-        if (!module.empty()) finding.fixes.push_back("sudo modprobe " + module);
-        finding.fixes.push_back("sudo dmesg | tail -n 20");
+                        "Then unplug the adapter and plug it in again; 'sudo dmesg | tail -n 20' shows "
+                        "what the kernel saw."};
+        finding.fixes.push_back(module.empty() ? "sudo dmesg | tail -n 20" : "sudo modprobe " + module);
         report.findings.push_back(std::move(finding));
     }
 

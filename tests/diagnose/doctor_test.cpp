@@ -170,6 +170,28 @@ const DoctorCase kCases[] = {
      "  ModemManager: running (process 640); unit ModemManager.service\n"
      "Note: brltty is installed but does not start for USB devices.\n"
      "No problems found.\n"},
+    {"AdapterWithoutDriver",
+     [](FakeSystem& fake) {
+         fake.Groups("alice");
+         FakeSystem::Usb bare = kCh340;
+         bare.tty = "";
+         bare.ifaceDriver = "";
+         fake.Adapter(bare);
+     },
+     true, 1,
+     "Serial devices:\n"
+     "  none\n"
+     "USB serial adapters without a serial device:\n"
+     "  USB 1a86:7523 (CH340) \"USB Serial\", no driver\n"
+     "Services:\n"
+     "  brltty: not installed\n"
+     "  ModemManager: not installed\n"
+     "Problems found: 1\n"
+     "1. USB 1a86:7523 (CH340) \"USB Serial\" is plugged in but has no serial device: its driver is not "
+     "loaded.\n"
+     "   Fix:\n"
+     "     sudo modprobe ch341\n"
+     "   Then unplug the adapter and plug it in again; 'sudo dmesg | tail -n 20' shows what the kernel saw.\n"},
     {"NoSerialDevices", [](FakeSystem& fake) { fake.Groups("alice"); }, true, 1,
      "Serial devices:\n"
      "  none\n"
