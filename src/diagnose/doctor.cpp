@@ -328,6 +328,25 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
         report.notes.push_back("ModemManager is installed but not running; started, it would probe the ttyACM devices.");
     }
 
+    // Ports are opened exclusively: another program that has one open keeps us out.
+    for (const SerialDevice& device : inventory.devices) {
+        if (device.holders.empty()) continue;
+        Finding finding{ComText(device) + " is open in another program, and a port serves one program at a time:",
+                        {},
+                        "Or close the program yourself."};
+        for (const PortHolder& holder : device.holders) {
+            finding.text += std::string(finding.fixes.empty() ? " " : ", ") + holder.program + " (process " +
+                            std::to_string(holder.pid) + ")";
+            finding.fixes.push_back("kill " + std::to_string(holder.pid));
+        }
+        finding.text += ".";
+        report.findings.push_back(std::move(finding));
+    }
+    for (const UserLink& link : inventory.links)
+        if (link.gone)
+            report.notes.push_back("Your link COM " + std::to_string(link.com) + " leads to " + link.target +
+                                   ", which is not there: the device is unplugged or has another name now.");
+
     for (const SerialDevice& device : inventory.devices)
         if (!device.com)
             report.notes.push_back(device.path + " has no COM number of its own; give it one with a link, e.g. "
@@ -352,7 +371,8 @@ int PrintDoctorReport(const DoctorReport& report, std::ostream& out) {
     if (!inventory.links.empty()) {
         out << "Your port links:\n";
         for (const UserLink& link : inventory.links)
-            out << "  COM " << link.com << "  " << link.path << " -> " << link.target << '\n';
+            out << "  COM " << link.com << "  " << link.path << " -> " << link.target << (link.gone ? " (gone)" : "")
+                << '\n';
     }
     if (!inventory.unbound.empty()) {
         out << "USB serial adapters without a serial device:\n";

@@ -137,10 +137,41 @@ SerialInventory TakeInventory(const SystemTree& tree, const std::string& linksFo
         inventory.unbound.push_back(std::move(adapter));
     }
 
+    // Who has the devices open: the fd links in /proc (only our own processes unless root).
+    for (const std::string& pid : tree.Names("/proc")) {
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+            continue;
+        const std::string fdFolder = "/proc/" + pid + "/fd";
+        for (const std::string& fd : tree.Names(fdFolder)) {
+            std::optional<std::string> target = tree.LinkText(fdFolder + "/" + fd);
+            if (!target) continue;
+            for (SerialDevice& device : inventory.devices) {
+                if (*target != device.path) continue;
+                const int number = std::stoi(pid);
+                bool known = std::any_of(device.holders.begin(), device.holders.end(),
+                                         [&](const PortHolder& h) { return h.pid == number; });
+                if (!known) device.holders.push_back({number, tree.ReadLine("/proc/" + pid + "/comm").value_or("?")});
+            }
+        }
+    }
+
     // The user's own links, read as they are.
     namespace fs = std::filesystem;
+    std::error_code listError;
+    for (const auto& entry : fs::directory_iterator(linksFolder, listError)) {
+        // Links whose device is gone: the port list leaves them out, doctor tells.
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 4 || name.compare(0, 3, "com") != 0 ||
+            !std::all_of(name.begin() + 3, name.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+            continue;
+        std::error_code ec;
+        if (!fs::is_symlink(entry.symlink_status(ec)) || fs::exists(entry.path(), ec)) continue;
+        const int number = name.size() > 7 ? 0 : std::stoi(name.substr(3));
+        if (number <= 0) continue;
+        inventory.links.push_back({number, entry.path().string(), fs::read_symlink(entry.path(), ec).string(), true, ""});
+    }
     for (const PortPath& port : PortDirectory(linksFolder, false).List()) {
-        UserLink link{port.number, port.path, "", ""};
+        UserLink link{port.number, port.path, "", false, ""};
         std::error_code ec;
         fs::path real = fs::canonical(port.path, ec);
         if (!ec) {
@@ -154,6 +185,8 @@ SerialInventory TakeInventory(const SystemTree& tree, const std::string& linksFo
         }
         inventory.links.push_back(std::move(link));
     }
+    std::sort(inventory.links.begin(), inventory.links.end(),
+              [](const UserLink& a, const UserLink& b) { return a.com < b.com; });
     return inventory;
 }
 

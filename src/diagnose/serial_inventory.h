@@ -21,6 +21,11 @@ struct UsbFacts {
     std::string VidPid() const { return vendorId + ":" + productId; }
 };
 
+struct PortHolder {
+    int pid = 0;
+    std::string program;  // its comm
+};
+
 struct SerialDevice {
     std::string name;                 // "ttyUSB0"
     std::string path;                 // "/dev/ttyUSB0"
@@ -30,6 +35,7 @@ struct SerialDevice {
     std::string driver;               // "ch341-uart", "cdc_acm", "serial8250"
     std::optional<UsbFacts> usb;
     std::optional<NodeInfo> node;
+    std::vector<PortHolder> holders;  // processes that have it open (those we may look at)
 };
 
 struct UnboundAdapter {
@@ -40,7 +46,8 @@ struct UnboundAdapter {
 struct UserLink {
     int com = 0;
     std::string path;     // the link
-    std::string target;   // where it leads, "" when gone
+    std::string target;   // where it leads (the link's own text when that is gone)
+    bool gone = false;
     std::string device;   // "ttyUSB0" when it leads to one of ours
 };
 

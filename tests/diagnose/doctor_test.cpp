@@ -192,6 +192,33 @@ const DoctorCase kCases[] = {
      "   Fix:\n"
      "     sudo modprobe ch341\n"
      "   Then unplug the adapter and plug it in again; 'sudo dmesg | tail -n 20' shows what the kernel saw.\n"},
+    {"PortHeldByAnotherProgram",
+     [](FakeSystem& fake) {
+         fake.Groups("alice");
+         fake.Adapter(kCh340);
+         fake.Process(4321, "minicom");
+         fake.RawLink("/proc/4321/fd/0", "/dev/pts/1");
+         fake.RawLink("/proc/4321/fd/3", "/dev/ttyUSB0");
+         fake.Folder("/proc/1/fd");  // not ours to look into: nothing there
+     },
+     true, 1,
+     "Serial devices:\n"
+     "  COM 101  /dev/ttyUSB0\n"
+     "      USB 1a86:7523 (CH340), \"USB Serial\", driver ch341-uart, by-id usb-1a86_USB_Serial-if00-port0\n"
+     "      you may open it (mode 0660, group dialout)\n"
+     "Your port links:\n"
+     "  COM 6  LINKS/com6 -> /dev/serial/by-id/usb-FTDI_FT232R_A10KX3-if00-port0 (gone)\n"
+     "Services:\n"
+     "  brltty: not installed\n"
+     "  ModemManager: not installed\n"
+     "Note: Your link COM 6 leads to /dev/serial/by-id/usb-FTDI_FT232R_A10KX3-if00-port0, which is not there: "
+     "the device is unplugged or has another name now.\n"
+     "Problems found: 1\n"
+     "1. COM 101 (/dev/ttyUSB0) is open in another program, and a port serves one program at a time: minicom "
+     "(process 4321).\n"
+     "   Fix:\n"
+     "     kill 4321\n"
+     "   Or close the program yourself.\n"},
     {"NoSerialDevices", [](FakeSystem& fake) { fake.Groups("alice"); }, true, 1,
      "Serial devices:\n"
      "  none\n"
@@ -220,6 +247,8 @@ TEST_P(DoctorReportTest, PrintsTheFindingsAndTheirFixes) {
     test::TempFolder links;
     if (std::string(c.name) == "HealthySetup")
         std::filesystem::create_symlink(fake.Real("/dev/ttyUSB0"), links.File("com5"));
+    if (std::string(c.name) == "PortHeldByAnotherProgram")
+        std::filesystem::create_symlink("/dev/serial/by-id/usb-FTDI_FT232R_A10KX3-if00-port0", links.File("com6"));
     UserAccount alice{"alice", 4242, {c.member ? fake.DialoutGid() : fake.DialoutGid() + 1}};
     DoctorReport report = Examine(SystemTree(fake.Root()), alice, links.Path());
     std::ostringstream out;

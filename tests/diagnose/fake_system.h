@@ -30,11 +30,12 @@ public:
         std::filesystem::create_directories(Real(from.parent_path().string()));
         std::filesystem::create_symlink(std::filesystem::path(target).lexically_relative(from.parent_path()), Real(path));
     }
-    // As `systemctl mask` makes it: an absolute link to /dev/null.
-    void Mask(const std::string& path) {
+    // A link with this very text, as /proc's fd links and `systemctl mask` (to /dev/null) have.
+    void RawLink(const std::string& path, const std::string& text) {
         std::filesystem::create_directories(std::filesystem::path(Real(path)).parent_path());
-        std::filesystem::create_symlink("/dev/null", Real(path));
+        std::filesystem::create_symlink(text, Real(path));
     }
+    void Mask(const std::string& path) { RawLink(path, "/dev/null"); }
     void Process(int pid, const std::string& comm) { File("/proc/" + std::to_string(pid) + "/comm", comm + "\n"); }
     // Group `name` owns the files made here (our own group), with these members.
     void Groups(const std::string& members) {
