@@ -12,9 +12,9 @@ std::string SystemRootFromEnvironment() {
     return root && *root ? root : "/";
 }
 
-int RunDoctor(const PortDirectory& directory, std::ostream& out) {
+int RunDoctor(const PortDirectory& directory, InterfaceLanguage language, std::ostream& out) {
     SystemTree tree(SystemRootFromEnvironment());
-    DoctorReport report = Examine(tree, UserAccount::Current(), directory.LinksFolder());
+    DoctorReport report = Examine(tree, UserAccount::Current(), directory.LinksFolder(), language);
     return PrintDoctorReport(report, out);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diagnose/serial_inventory.h"
+#include "i18n/language.h"
 #include "platform/port_directory.h"
 
 namespace kalvo {
@@ -12,7 +13,7 @@ namespace kalvo {
 std::string SystemRootFromEnvironment();
 
 // Exit status 0 when nothing is wrong, 1 otherwise.
-int RunDoctor(const PortDirectory& directory, std::ostream& out);
+int RunDoctor(const PortDirectory& directory, InterfaceLanguage language, std::ostream& out);
 
 // What is known of the device behind a port of the list: its description, or where a link leads.
 std::string PortDescription(const SerialInventory& inventory, const PortPath& port);

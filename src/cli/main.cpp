@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     if (options->command == "ports") {
         status = RunPorts(context, std::cout, options->verbose);
     } else if (options->command == "doctor") {
-        status = RunDoctor(context.directory, std::cout);
+        status = RunDoctor(context.directory, options->language, std::cout);
     } else if (options->command == "ping") {
         status = RunPing(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {

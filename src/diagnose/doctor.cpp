@@ -89,17 +89,23 @@ std::string AdapterText(const UsbFacts& usb) {
     return text;
 }
 
-std::string AccessText(const AccessCheck& access, const NodeInfo* node) {
-    std::string mode = node ? "mode " + Octal(node->mode) + ", group " + access.group : "";
+std::string AccessText(const AccessCheck& access, const NodeInfo* node, InterfaceLanguage language) {
+    auto T = [language](std::string_view ru, std::string_view en) { return PickText(language, ru, en); };
+    std::string mode = node ? T("режим ", "mode ") + Octal(node->mode) + T(", группа ", ", group ") + access.group : "";
     switch (access.verdict) {
-    case AccessVerdict::Allowed: return "you may open it (" + mode + ")";
-    case AccessVerdict::JoinGroup: return "you may not open it (" + mode + "; you are not a member)";
+    case AccessVerdict::Allowed: return T("вам можно его открыть (", "you may open it (") + mode + ")";
+    case AccessVerdict::JoinGroup:
+        return T("вам нельзя его открыть (", "you may not open it (") + mode +
+               T("; вы не в группе)", "; you are not a member)");
     case AccessVerdict::LoginAgain:
-        return "you may not open it yet (" + mode + "; you joined the group after this session began)";
-    case AccessVerdict::ModeTooStrict: return "you may not open it (" + mode + ": only its owner may)";
+        return T("вам пока нельзя его открыть (", "you may not open it yet (") + mode +
+               T("; вы вступили в группу после начала сеанса)", "; you joined the group after this session began)");
+    case AccessVerdict::ModeTooStrict:
+        return T("вам нельзя его открыть (", "you may not open it (") + mode +
+               T(": только владельцу)", ": only its owner may)");
     case AccessVerdict::Unknown: break;
     }
-    return "cannot be examined";
+    return T("не удалось проверить", "cannot be examined");
 }
 
 // The kernel module of a well-known adapter chip.
@@ -111,21 +117,22 @@ std::string ModuleOf(const std::string& chip) {
     return "";
 }
 
-void PrintService(const ServiceState& service, std::ostream& out) {
+void PrintService(const ServiceState& service, InterfaceLanguage language, std::ostream& out) {
+    auto T = [language](std::string_view ru, std::string_view en) { return PickText(language, ru, en); };
     out << "  " << service.name << ": ";
     if (!service.Present()) {
-        out << "not installed\n";
+        out << T("не установлен", "not installed") << '\n';
         return;
     }
     if (service.processes.empty()) {
-        out << "not running";
+        out << T("не запущен", "not running");
     } else {
-        out << "running (process";
+        out << T("запущен (процесс", "running (process");
         for (int pid : service.processes) out << ' ' << pid;
         out << ')';
     }
-    for (const std::string& unit : service.units) out << "; unit " << unit;
-    for (const std::string& rule : service.udevRules) out << "; udev rules " << rule;
+    for (const std::string& unit : service.units) out << T("; юнит ", "; unit ") << unit;
+    for (const std::string& rule : service.udevRules) out << T("; правила udev ", "; udev rules ") << rule;
     out << '\n';
 }
 
@@ -194,8 +201,11 @@ ServiceState DetectService(const SystemTree& tree, const std::string& name, cons
     return state;
 }
 
-DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std::string& linksFolder) {
+DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std::string& linksFolder,
+                     InterfaceLanguage language) {
+    auto T = [language](std::string_view ru, std::string_view en) { return PickText(language, ru, en); };
     DoctorReport report;
+    report.language = language;
     report.inventory = TakeInventory(tree, linksFolder);
     const std::vector<GroupEntry> groups = ReadGroups(tree);
     for (const SerialDevice& device : report.inventory.devices)
@@ -205,8 +215,10 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
     const SerialInventory& inventory = report.inventory;
 
     if (inventory.devices.empty() && inventory.unbound.empty()) {
-        report.findings.push_back({"No serial device found. Plug the dosimeter's cable in; if it still does not "
-                                   "appear, see what the kernel said when it was plugged in:",
+        report.findings.push_back({T("Последовательные порты не найдены. Подключите кабель дозиметра; если порт так "
+                                     "и не появится, посмотрите, что сообщило ядро при подключении:",
+                                     "No serial device found. Plug the dosimeter's cable in; if it still does not "
+                                     "appear, see what the kernel said when it was plugged in:"),
                                    {"sudo dmesg | tail -n 20"},
                                    ""});
     }
@@ -225,14 +237,17 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
                                                  device.usb->productId + "\""
                                            : "KERNEL==\"" + device.name + "\"";
             report.findings.push_back(
-                {"Only the owner may open " + ComText(device) + " (mode " + Octal(device.node->mode) +
-                     "). A udev rule gives it to group dialout:",
+                {T("Открыть ", "Only the owner may open ") + ComText(device) + T(" (режим ", " (mode ") +
+                     Octal(device.node->mode) +
+                     T(") может только владелец. Правило udev отдаст его группе dialout:",
+                       "). A udev rule gives it to group dialout:"),
                  {"echo 'SUBSYSTEM==\"tty\", " + match +
                       ", GROUP=\"dialout\", MODE=\"0660\"' | sudo tee -a /etc/udev/rules.d/99-kalvo-serial.rules",
                   "sudo udevadm control --reload-rules", "sudo udevadm trigger --subsystem-match=tty"},
-                 "Join group dialout as well if you are not a member."});
+                 T("Если вы не в группе dialout, вступите и в неё.",
+                   "Join group dialout as well if you are not a member.")});
         } else if (access.verdict == AccessVerdict::Unknown) {
-            report.notes.push_back(device.path + " could not be examined.");
+            report.notes.push_back(T("Не удалось проверить ", "") + device.path + T(".", " could not be examined."));
         }
     }
     for (const std::string& group : joinGroups) {
@@ -240,15 +255,20 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
         for (std::size_t i = 0; i < inventory.devices.size(); ++i)
             if (report.access[i].verdict == AccessVerdict::JoinGroup && report.access[i].group == group)
                 ports += "\n   " + ComText(inventory.devices[i]);
-        report.findings.push_back({"You may not open these ports: they belong to group " + group + " and " + user.name +
-                                       " is not a member." + ports,
+        report.findings.push_back({T("Вам нельзя открыть эти порты: они принадлежат группе ",
+                                     "You may not open these ports: they belong to group ") +
+                                       group + T(", а ", " and ") + user.name +
+                                       T(" в неё не входит.", " is not a member.") + ports,
                                    {"sudo usermod -aG " + group + " " + user.name},
-                                   "Then log out and back in: the groups are read at login."});
+                                   T("Затем выйдите из системы и войдите снова: группы читаются при входе.",
+                                     "Then log out and back in: the groups are read at login.")});
     }
     for (const std::string& group : loginGroups) {
-        report.findings.push_back({user.name + " is a member of group " + group +
-                                       ", but this session began before joining it. Log out and back in, or "
-                                       "start a shell that has it now:",
+        report.findings.push_back({user.name + T(" входит в группу ", " is a member of group ") + group +
+                                       T(", но этот сеанс начат до вступления в неё. Выйдите из системы и войдите "
+                                         "снова или откройте оболочку с этой группой сейчас:",
+                                         ", but this session began before joining it. Log out and back in, or "
+                                         "start a shell that has it now:"),
                                    {"newgrp " + group},
                                    ""});
     }
@@ -266,31 +286,42 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
                 affected += "\n   " + ComText(device) + ": " + AdapterText(*device.usb);
         for (const UnboundAdapter& adapter : inventory.unbound)
             if (IdListed(claimed, adapter.usb))
-                affected += "\n   " + AdapterText(adapter.usb) + ": no serial device" +
-                            (adapter.interfaceDriver.empty() ? "" : ", held by " + adapter.interfaceDriver);
+                affected += "\n   " + AdapterText(adapter.usb) + T(": нет последовательного порта", ": no serial device") +
+                            (adapter.interfaceDriver.empty() ? "" : T(", занят ", ", held by ") + adapter.interfaceDriver);
         if (!affected.empty()) {
             report.findings.push_back(
-                {"brltty takes these USB serial adapters for braille displays and holds them:" + affected,
+                {T("brltty принимает эти USB-адаптеры за дисплеи Брайля и занимает их:",
+                   "brltty takes these USB serial adapters for braille displays and holds them:") +
+                     affected,
                  {"sudo systemctl mask --now brltty-udev.service brltty.service"},
-                 "Then unplug the adapter and plug it in again. Without a braille display, "
-                 "'sudo apt-get remove brltty' does it for good."});
+                 T("Затем отключите адаптер и подключите снова. Если дисплей Брайля не нужен, "
+                   "'sudo apt-get remove brltty' решит это навсегда.",
+                   "Then unplug the adapter and plug it in again. Without a braille display, "
+                   "'sudo apt-get remove brltty' does it for good.")});
         } else {
-            report.notes.push_back("brltty is installed but none of the adapters present is one it takes.");
+            report.notes.push_back(T("brltty установлен, но ни один из подключённых адаптеров он не занимает.",
+                                     "brltty is installed but none of the adapters present is one it takes."));
         }
     } else if (report.brltty.Present()) {
-        report.notes.push_back("brltty is installed but does not start for USB devices.");
+        report.notes.push_back(T("brltty установлен, но не запускается для USB-устройств.",
+                                 "brltty is installed but does not start for USB devices."));
     }
 
     // Adapters that no serial driver took, with brltty out of the way.
     for (const UnboundAdapter& adapter : inventory.unbound) {
         if (IdListed(claimed, adapter.usb)) continue;  // brltty's, told above
         std::string module = ModuleOf(AdapterChip(adapter.usb.vendorId, adapter.usb.productId));
-        Finding finding{AdapterText(adapter.usb) + " is plugged in but has no serial device" +
-                            (adapter.interfaceDriver.empty() ? ": its driver is not loaded."
-                                                             : ": " + adapter.interfaceDriver + " holds it."),
+        Finding finding{AdapterText(adapter.usb) +
+                            T(" подключён, но последовательного порта у него нет",
+                              " is plugged in but has no serial device") +
+                            (adapter.interfaceDriver.empty()
+                                 ? T(": его драйвер не загружен.", ": its driver is not loaded.")
+                                 : T(": его занимает ", ": ") + adapter.interfaceDriver + T(".", " holds it.")),
                         {},
-                        "Then unplug the adapter and plug it in again; 'sudo dmesg | tail -n 20' shows "
-                        "what the kernel saw."};
+                        T("Затем отключите адаптер и подключите снова; 'sudo dmesg | tail -n 20' покажет, что "
+                          "увидело ядро.",
+                          "Then unplug the adapter and plug it in again; 'sudo dmesg | tail -n 20' shows "
+                          "what the kernel saw.")};
         finding.fixes.push_back(module.empty() ? "sudo dmesg | tail -n 20" : "sudo modprobe " + module);
         report.findings.push_back(std::move(finding));
     }
@@ -308,11 +339,15 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
         if (device.name.rfind("ttyACM", 0) == 0 && !(device.usb && IdListed(ignored, *device.usb)))
             probed.push_back(&device);
     if (!probed.empty() && !report.modemManager.processes.empty()) {
-        Finding finding{"ModemManager is running and probes these devices as modems, which holds them for a "
-                        "few seconds after they appear and sends them modem commands:",
+        Finding finding{T("ModemManager запущен и проверяет эти устройства как модемы: несколько секунд после "
+                          "появления он держит их занятыми и шлёт им команды модема:",
+                          "ModemManager is running and probes these devices as modems, which holds them for a "
+                          "few seconds after they appear and sends them modem commands:"),
                         {},
-                        "Then unplug the device and plug it in again. Without a mobile-broadband modem, "
-                        "'sudo systemctl disable --now ModemManager.service' does it for good."};
+                        T("Затем отключите устройство и подключите снова. Если мобильный модем не нужен, "
+                          "'sudo systemctl disable --now ModemManager.service' решит это навсегда.",
+                          "Then unplug the device and plug it in again. Without a mobile-broadband modem, "
+                          "'sudo systemctl disable --now ModemManager.service' does it for good.")};
         for (const SerialDevice* device : probed) {
             finding.text += "\n   " + ComText(*device) + (device->usb ? ": " + AdapterText(*device->usb) : "");
             std::string match = device->usb ? "ATTRS{idVendor}==\"" + device->usb->vendorId +
@@ -325,18 +360,22 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
         finding.fixes.push_back("sudo udevadm control --reload-rules");
         report.findings.push_back(std::move(finding));
     } else if (!probed.empty() && report.modemManager.Present()) {
-        report.notes.push_back("ModemManager is installed but not running; started, it would probe the ttyACM devices.");
+        report.notes.push_back(T("ModemManager установлен, но не запущен; запущенный, он стал бы проверять "
+                                 "устройства ttyACM.",
+                                 "ModemManager is installed but not running; started, it would probe the ttyACM "
+                                 "devices."));
     }
 
     // Ports are opened exclusively: another program that has one open keeps us out.
     for (const SerialDevice& device : inventory.devices) {
         if (device.holders.empty()) continue;
-        Finding finding{ComText(device) + " is open in another program, and a port serves one program at a time:",
+        Finding finding{ComText(device) + T(" открыт другой программой, а порт служит одной программе за раз:",
+                                            " is open in another program, and a port serves one program at a time:"),
                         {},
-                        "Or close the program yourself."};
+                        T("Или закройте программу сами.", "Or close the program yourself.")};
         for (const PortHolder& holder : device.holders) {
-            finding.text += std::string(finding.fixes.empty() ? " " : ", ") + holder.program + " (process " +
-                            std::to_string(holder.pid) + ")";
+            finding.text += std::string(finding.fixes.empty() ? " " : ", ") + holder.program +
+                            T(" (процесс ", " (process ") + std::to_string(holder.pid) + ")";
             finding.fixes.push_back("kill " + std::to_string(holder.pid));
         }
         finding.text += ".";
@@ -344,55 +383,60 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
     }
     for (const UserLink& link : inventory.links)
         if (link.gone)
-            report.notes.push_back("Your link COM " + std::to_string(link.com) + " leads to " + link.target +
-                                   ", which is not there: the device is unplugged or has another name now.");
+            report.notes.push_back(T("Ваша ссылка COM ", "Your link COM ") + std::to_string(link.com) +
+                                   T(" ведёт на ", " leads to ") + link.target +
+                                   T(", которого нет: устройство отключено или теперь называется иначе.",
+                                     ", which is not there: the device is unplugged or has another name now."));
 
     for (const SerialDevice& device : inventory.devices)
         if (!device.com)
-            report.notes.push_back(device.path + " has no COM number of its own; give it one with a link, e.g. "
+            report.notes.push_back(device.path +
+                                   T(" не имеет своего номера COM; дайте его ссылкой, например ",
+                                     " has no COM number of its own; give it one with a link, e.g. ") +
                                    "ln -s " + device.path + " ~/.config/kalvo/ports/com5");
     return report;
 }
 
 int PrintDoctorReport(const DoctorReport& report, std::ostream& out) {
+    auto T = [&report](std::string_view ru, std::string_view en) { return PickText(report.language, ru, en); };
     const SerialInventory& inventory = report.inventory;
-    out << "Serial devices:\n";
-    if (inventory.devices.empty()) out << "  none\n";
+    out << T("Последовательные порты:", "Serial devices:") << '\n';
+    if (inventory.devices.empty()) out << T("  нет", "  none") << '\n';
     for (std::size_t i = 0; i < inventory.devices.size(); ++i) {
         const SerialDevice& device = inventory.devices[i];
         out << "  " << (device.com ? "COM " + std::to_string(*device.com) : std::string("COM -")) << "  "
             << device.path;
-        for (int com : device.linkedAs) out << "  (also COM " << com << " by your link)";
+        for (int com : device.linkedAs) out << T("  (также COM ", "  (also COM ") << com << T(" по вашей ссылке)", " by your link)");
         out << '\n';
         std::string description = DescribeDevice(device);
         if (!description.empty()) out << "      " << description << '\n';
-        out << "      " << AccessText(report.access[i], device.node ? &*device.node : nullptr) << '\n';
+        out << "      " << AccessText(report.access[i], device.node ? &*device.node : nullptr, report.language) << '\n';
     }
     if (!inventory.links.empty()) {
-        out << "Your port links:\n";
+        out << T("Ваши ссылки на порты:", "Your port links:") << '\n';
         for (const UserLink& link : inventory.links)
-            out << "  COM " << link.com << "  " << link.path << " -> " << link.target << (link.gone ? " (gone)" : "")
+            out << "  COM " << link.com << "  " << link.path << " -> " << link.target << (link.gone ? T(" (нет)", " (gone)") : "")
                 << '\n';
     }
     if (!inventory.unbound.empty()) {
-        out << "USB serial adapters without a serial device:\n";
+        out << T("USB-адаптеры без последовательного порта:", "USB serial adapters without a serial device:") << '\n';
         for (const UnboundAdapter& adapter : inventory.unbound)
             out << "  " << AdapterText(adapter.usb)
-                << (adapter.interfaceDriver.empty() ? ", no driver" : ", held by " + adapter.interfaceDriver) << '\n';
+                << (adapter.interfaceDriver.empty() ? T(", без драйвера", ", no driver") : T(", занят ", ", held by ") + adapter.interfaceDriver) << '\n';
     }
-    out << "Services:\n";
-    PrintService(report.brltty, out);
-    PrintService(report.modemManager, out);
-    for (const std::string& note : report.notes) out << "Note: " << note << '\n';
+    out << T("Службы:", "Services:") << '\n';
+    PrintService(report.brltty, report.language, out);
+    PrintService(report.modemManager, report.language, out);
+    for (const std::string& note : report.notes) out << T("Замечание: ", "Note: ") << note << '\n';
     if (report.findings.empty()) {
-        out << "No problems found.\n";
+        out << T("Проблем не найдено.", "No problems found.") << '\n';
         return 0;
     }
-    out << "Problems found: " << report.findings.size() << '\n';
+    out << T("Найдено проблем: ", "Problems found: ") << report.findings.size() << '\n';
     int number = 0;
     for (const Finding& finding : report.findings) {
         out << ++number << ". " << finding.text << '\n';
-        if (!finding.fixes.empty()) out << "   Fix:\n";
+        if (!finding.fixes.empty()) out << T("   Исправление:", "   Fix:") << '\n';
         for (const std::string& command : finding.fixes) out << "     " << command << '\n';
         if (!finding.after.empty()) out << "   " << finding.after << '\n';
     }

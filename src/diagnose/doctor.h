@@ -9,6 +9,7 @@
 
 #include "diagnose/serial_inventory.h"
 #include "diagnose/system_tree.h"
+#include "i18n/language.h"
 
 namespace kalvo {
 
@@ -46,13 +47,16 @@ struct DoctorReport {
     ServiceState modemManager;
     std::vector<Finding> findings;
     std::vector<std::string> notes;   // things seen that do no harm now
+    InterfaceLanguage language = InterfaceLanguage::English;
 };
 
 AccessCheck CheckAccess(const NodeInfo& node, const UserAccount& user, const std::vector<GroupEntry>& groups);
 ServiceState DetectService(const SystemTree& tree, const std::string& name, const std::vector<std::string>& processNames,
                            const std::vector<std::string>& unitNames, const std::string& ruleWord);
 
-DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std::string& linksFolder);
+// Texts in `language`; commands, paths and device facts are the same in both.
+DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std::string& linksFolder,
+                     InterfaceLanguage language = InterfaceLanguage::English);
 // The report as printed; returns the exit status: 0 when nothing is wrong, 1 otherwise.
 int PrintDoctorReport(const DoctorReport& report, std::ostream& out);
 

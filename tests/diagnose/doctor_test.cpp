@@ -260,6 +260,32 @@ TEST_P(DoctorReportTest, PrintsTheFindingsAndTheirFixes) {
 INSTANTIATE_TEST_SUITE_P(FakeMachines, DoctorReportTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<DoctorCase>& param) { return std::string(param.param.name); });
 
+TEST(DoctorInRussian, TextsInRussianCommandsAndFactsAsTheyAre) {
+    FakeSystem fake;
+    fake.Groups("");
+    fake.Adapter(kCh340);
+    fake.Process(640, "ModemManager");
+    test::TempFolder links;
+    UserAccount alice{"alice", 4242, {fake.DialoutGid() + 1}};
+    DoctorReport report = Examine(SystemTree(fake.Root()), alice, links.Path(), InterfaceLanguage::Russian);
+    std::ostringstream out;
+    EXPECT_EQ(PrintDoctorReport(report, out), 1);
+    EXPECT_EQ(out.str(),
+              "Последовательные порты:\n"
+              "  COM 101  /dev/ttyUSB0\n"
+              "      USB 1a86:7523 (CH340), \"USB Serial\", driver ch341-uart, by-id usb-1a86_USB_Serial-if00-port0\n"
+              "      вам нельзя его открыть (режим 0660, группа dialout; вы не в группе)\n"
+              "Службы:\n"
+              "  brltty: не установлен\n"
+              "  ModemManager: запущен (процесс 640)\n"
+              "Найдено проблем: 1\n"
+              "1. Вам нельзя открыть эти порты: они принадлежат группе dialout, а alice в неё не входит.\n"
+              "   COM 101 (/dev/ttyUSB0)\n"
+              "   Исправление:\n"
+              "     sudo usermod -aG dialout alice\n"
+              "   Затем выйдите из системы и войдите снова: группы читаются при входе.\n");
+}
+
 TEST(DoctorAccess, OwnerGroupOtherAndRoot) {
     const std::vector<GroupEntry> groups{{"dialout", 20, {"carol"}}, {"uucp", 14, {}}};
     struct Row {
