@@ -32,7 +32,7 @@ if [ "$window" = 1 ]; then
 fi
 completion=$prefix/share/bash-completion/completions/kalvo-cli
 check "completion parses" bash -n "$completion"
-check "completion: commands" completes "$completion" doctor kalvo-cli do
+check "completion: commands" completes "$completion" doctor kalvo-cli "do"
 check "completion: chart levels" completes "$completion" month kalvo-cli history --chart mo
 check "completion: options" completes "$completion" --verbose kalvo-cli ports --v
 finish
