@@ -290,8 +290,8 @@ DoctorReport Examine(const SystemTree& tree, const UserAccount& user, const std:
                             (adapter.interfaceDriver.empty() ? "" : T(", занят ", ", held by ") + adapter.interfaceDriver);
         if (!affected.empty()) {
             report.findings.push_back(
-                {T("brltty принимает эти USB-адаптеры за дисплеи Брайля и занимает их:",
-                   "brltty takes these USB serial adapters for braille displays and holds them:") +
+                {T("brltty принимает эти USB-адаптеры за дисплеи Брайля (сейчас или при следующем подключении):",
+                   "brltty takes these USB serial adapters for braille displays (now or when next plugged in):") +
                      affected,
                  {"sudo systemctl mask --now brltty-udev.service brltty.service"},
                  T("Затем отключите адаптер и подключите снова. Если дисплей Брайля не нужен, "

@@ -101,7 +101,7 @@ const DoctorCase kCases[] = {
      "/lib/udev/rules.d/85-brltty.rules\n"
      "  ModemManager: not installed\n"
      "Problems found: 1\n"
-     "1. brltty takes these USB serial adapters for braille displays and holds them:\n"
+     "1. brltty takes these USB serial adapters for braille displays (now or when next plugged in):\n"
      "   COM 102 (/dev/ttyUSB1): USB 10c4:ea60 (CP210x) \"Silicon Labs CP2102 USB to UART Bridge Controller\"\n"
      "   USB 1a86:7523 (CH340) \"USB Serial\": no serial device, held by usbfs\n"
      "   Fix:\n"
