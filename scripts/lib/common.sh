@@ -7,7 +7,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
                 qt6-base-dev libgl-dev libjpeg-dev
                 libcurl4-openssl-dev python3-pyftpdlib python3-openssl openssl
-                desktop-file-utils appstream man-db file)
+                python3 desktop-file-utils appstream man-db file)
 # Only for building and checking the .deb (scripts/package).
 KALVO_PACKAGING_PACKAGES=(dpkg-dev lintian)
 # Only for pictures of the window.
