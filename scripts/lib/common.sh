@@ -6,7 +6,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Debian packages the build and the tests need.
 KALVO_PACKAGES=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev
                 qt6-base-dev libgl-dev libjpeg-dev
-                libcurl4-openssl-dev python3-pyftpdlib python3-openssl openssl)
+                libcurl4-openssl-dev python3-pyftpdlib python3-openssl openssl
+                python3 desktop-file-utils appstream man-db file)
+# Only for building and checking the .deb (scripts/package).
+KALVO_PACKAGING_PACKAGES=(dpkg-dev lintian)
 # The fuzz targets (scripts/fuzz, also run at the end of scripts/test): clang with libFuzzer and
 # the sanitizer runtimes.
 KALVO_FUZZ_PACKAGES=(cmake ninja-build ccache clang libclang-rt-14-dev)

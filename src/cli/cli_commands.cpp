@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/cli_doctor.h"
 #include "firmware/device_information.h"
 #include "measure/history_texts.h"
 #include "platform/file_replacement.h"
@@ -63,9 +64,15 @@ std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text) {
 }
 
 std::string CliUsage() {
-    return "usage: kalvo-cli <command> [options]\n"
-           "commands:\n"
-           "  ports                        list the serial ports by COM number\n"
+    return "Usage: kalvo-cli COMMAND [OPTION]...\n"
+           "Check and use an R630 or R520 dosimeter on a serial port from the shell.\n"
+           "\n"
+           "Commands:\n"
+           "  ports [--verbose]            list the serial ports by COM number; --verbose adds\n"
+           "                               what the system knows of each device\n"
+           "  doctor                       check that the serial devices can be used: access,\n"
+           "                               brltty, ModemManager; prints the commands that fix\n"
+           "                               each problem (exit 0 when nothing is wrong)\n"
            "  ping --port N [--count K]    run the connection test K times on COM N\n"
            "  identify --port N            connect and identify the device on COM N\n"
            "  measure --port N [--count K] [--dose-reset]\n"
@@ -80,12 +87,17 @@ std::string CliUsage() {
            "                               agree); --verify reads both images back; a failed\n"
            "                               attempt is retried at most K times (default 2)\n"
            "  firmware --export DIR        write the built-in firmware images into DIR\n"
-           "options for every command:\n"
+           "\n"
+           "Options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
            "  --lang en|ru                 language of messages (default en)\n"
            "  --yes                        answer Yes to every question\n"
            "  --upload                     append the report log to the device's file on the\n"
-           "                               update server at exit (KALVO_UPDATE_SERVER)\n";
+           "                               update server at exit (KALVO_UPDATE_SERVER)\n"
+           "  -h, --help                   display this help and exit\n"
+           "      --version                output version information and exit\n"
+           "\n"
+           "Exit status: 0 success, 1 failure, 2 bad command line.\n";
 }
 
 std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, std::ostream& err) {
@@ -95,10 +107,16 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         err << CliUsage();
         return std::nullopt;
     }
+    // --help and --version win wherever they stand.
+    for (std::string_view arg : args) {
+        if (arg == "--help" || arg == "-h") options.help = true;
+        if (arg == "--version") options.version = true;
+    }
+    if (options.help || options.version) return options;
     options.command = args[0];
-    if (options.command != "ports" && options.command != "ping" && options.command != "identify" &&
-        options.command != "measure" && options.command != "history" && options.command != "update" &&
-        options.command != "firmware") {
+    if (options.command != "ports" && options.command != "doctor" && options.command != "ping" &&
+        options.command != "identify" && options.command != "measure" && options.command != "history" &&
+        options.command != "update" && options.command != "firmware") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -117,6 +135,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.doseReset = true;
         } else if (arg == "--erase") {
             options.erase = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
         } else if (arg == "--upload") {
             options.upload = true;
         } else if (arg == "--verify") {
@@ -190,14 +210,14 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         err << "kalvo-cli: firmware needs --export DIR\n";
         return std::nullopt;
     }
-    if (options.command != "ports" && options.command != "firmware" && options.port < 0) {
+    if (options.command != "ports" && options.command != "doctor" && options.command != "firmware" && options.port < 0) {
         err << "kalvo-cli: " << options.command << " needs --port N\n";
         return std::nullopt;
     }
     return options;
 }
 
-int RunPorts(AppContext& context, std::ostream& out) {
+int RunPorts(AppContext& context, std::ostream& out, bool verbose) {
     std::vector<PortListEntry> entries(1000);
     int count = static_cast<int>(entries.size());
     context.port.EnumeratePorts(entries.data(), count, false);
@@ -205,8 +225,16 @@ int RunPorts(AppContext& context, std::ostream& out) {
     std::string line = "PORT LIST: " + PortListText(entries.data(), count);
     context.log.LogLine(line);
     out << line << '\n';
-    for (const PortPath& port : context.directory.List())
-        out << "COM " << port.number << ' ' << port.path << '\n';
+    std::optional<SerialInventory> inventory;
+    if (verbose) inventory = TakeInventory(SystemTree(SystemRootFromEnvironment()), context.directory.LinksFolder());
+    for (const PortPath& port : context.directory.List()) {
+        out << "COM " << port.number << ' ' << port.path;
+        if (inventory) {
+            std::string description = PortDescription(*inventory, port);
+            if (!description.empty()) out << "  " << description;
+        }
+        out << '\n';
+    }
     return kExitOk;
 }
 

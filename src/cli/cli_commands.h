@@ -30,6 +30,9 @@ struct CliOptions {
     bool verify = false;
     int retries = 2;
     std::string exportDir;
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.
@@ -40,7 +43,8 @@ std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text);
 // "YYYY-MM-DD hh:mm:ss", a real date between 2000 and 2099.
 std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text);
 
-int RunPorts(AppContext& context, std::ostream& out);
+// --verbose adds what the system knows of each device.
+int RunPorts(AppContext& context, std::ostream& out, bool verbose = false);
 int RunPing(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out, std::ostream& err);
 int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                 std::ostream& err);

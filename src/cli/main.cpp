@@ -5,13 +5,19 @@
 #include <iostream>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_doctor.h"
 #include "cli/cli_upload.h"
 #include "cli/console_ui_port.h"
+#include "i18n/program_info.h"
 
 int main(int argc, char** argv) {
     using namespace kalvo;
     std::optional<CliOptions> options = ParseCliArguments(argc, argv, std::cerr);
     if (!options) return kExitUsage;
+    if (options->help || options->version) {
+        std::cout << (options->help ? CliUsage() : GnuVersionText("kalvo-cli"));
+        return std::cout.flush() ? kExitOk : kExitFailure;
+    }
 
     // Ctrl+C, SIGTERM and SIGHUP (terminal closed) end a command in order: a running download
     // is cancelled at its next page (the device gets its exchange end) and the report log is
@@ -37,7 +43,9 @@ int main(int argc, char** argv) {
 
     int status = kExitFailure;
     if (options->command == "ports") {
-        status = RunPorts(context, std::cout);
+        status = RunPorts(context, std::cout, options->verbose);
+    } else if (options->command == "doctor") {
+        status = RunDoctor(context.directory, options->language, std::cout);
     } else if (options->command == "ping") {
         status = RunPing(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {

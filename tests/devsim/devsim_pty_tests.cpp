@@ -555,7 +555,7 @@ TEST(DevsimProgram, UnknownOptionGivesUsageAndStatus2) {
     std::string err = ReadFrom(child.err, false);
     EXPECT_EQ(ReadFrom(child.out, false), "");
     EXPECT_EQ(WaitExit(child), 2);
-    EXPECT_NE(err.find("usage: kalvo-devsim"), std::string::npos) << err;
+    EXPECT_NE(err.find("Usage: kalvo-devsim"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -228,6 +228,33 @@ QImage DrawBusyFrame(int frame) {
     return image;
 }
 
+// The application icon: the busy indicator's yellow sign on a navy tile, transparent around it.
+// Small sizes get a thicker hub and blades so the sign still reads at 16 pixels.
+QImage DrawIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    QLinearGradient tile(QPointF(0, 0), QPointF(0, 256));
+    tile.setColorAt(0.0, kNavyLight);
+    tile.setColorAt(1.0, kNavyDark);
+    p.setPen(Qt::NoPen);
+    p.setBrush(tile);
+    const qreal margin = size <= 24 ? 4.0 : 12.0;
+    p.drawRoundedRect(QRectF(margin, margin, 256 - 2 * margin, 256 - 2 * margin), 44, 44);
+    const QPointF centre(128, 128);
+    QRadialGradient disc(centre - QPointF(24, 30), 120);
+    disc.setColorAt(0.0, QColor(0xFF, 0xD9, 0x45));
+    disc.setColorAt(1.0, kAmber);
+    p.setBrush(disc);
+    p.drawEllipse(centre, size <= 24 ? 112.0 : 96.0, size <= 24 ? 112.0 : 96.0);
+    p.setBrush(QColor(0x1E, 0x1E, 0x1E));
+    p.drawPath(Trefoil(centre, size <= 24 ? 19.0 : 15.0, 0.0));
+    p.end();
+    return image;
+}
+
 bool WriteJpeg(const QImage& source, const QString& path, int quality) {
     const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
     FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
@@ -278,9 +305,21 @@ int main(int argc, char** argv) {
     QStringList args = QGuiApplication::arguments();
     args.removeFirst();
     const bool preview = args.removeAll(QStringLiteral("--png")) > 0;
+    const bool icons = args.removeAll(QStringLiteral("--icons")) > 0;
     if (args.size() != 1) {
-        std::fprintf(stderr, "usage: make_artwork [--png] OUTPUT_DIR\n");
+        std::fprintf(stderr, "usage: make_artwork [--png] OUTPUT_DIR\n       make_artwork --icons ICON_DIR\n");
         return 2;
+    }
+    if (icons) {
+        // ICON_DIR/hicolor/NxN/apps/org.kalvo.Explorer.png, as installed.
+        bool ok = true;
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(args.front()).arg(size);
+            const QString path = folder + QStringLiteral("/org.kalvo.Explorer.png");
+            ok = QDir().mkpath(folder) && DrawIcon(size).save(path, "PNG") && ok;
+            std::printf("%s\n", qPrintable(path));
+        }
+        return ok ? 0 : 1;
     }
     QDir dir(args.front());
     if (!dir.mkpath(QStringLiteral("."))) {

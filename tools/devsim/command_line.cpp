@@ -139,9 +139,9 @@ std::optional<std::pair<std::uint16_t, std::uint32_t>> ParseParameterPreset(std:
 }
 
 std::string UsageText() {
-    return "usage: kalvo-devsim [options]\n"
-           "A simulated dosimeter on a pseudo-terminal. Prints one line when ready, and again\n"
-           "each time it comes back from a restart:\n"
+    return "Usage: kalvo-devsim [OPTION]...\n"
+           "A simulated R630 or R520 dosimeter on a pseudo-terminal. Prints one line when ready,\n"
+           "and again each time it comes back from a restart:\n"
            "  kalvo-devsim: COM <N> <slave path>   (with --com)\n"
            "  kalvo-devsim: <slave path>           (without)\n"
            "and serves until SIGINT or SIGTERM. SIGUSR1 writes the dump files now.\n"
@@ -196,7 +196,8 @@ std::string UsageText() {
            "                      answer, back after the reset downtime in what the flash allows\n"
            "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
            "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
-           "  --help              this text\n";
+           "  -h, --help          display this help and exit\n"
+           "      --version       output version information and exit\n";
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -304,6 +305,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         if (argument == "--exact-line") {
             config.exactLine = true;
+            continue;
+        }
+        if (argument == "--version") {
+            config.version = true;
             continue;
         }
         std::string_view name = argument;

@@ -26,6 +26,7 @@ struct SimConfig {
     bool exactLine = false;
     FaultOptions faults;
     bool help = false;
+    bool version = false;
 };
 
 struct ParseOutcome {

@@ -13,6 +13,7 @@
 #include "devsim/command_line.h"
 #include "devsim/device_commands.h"
 #include "devsim/simulator.h"
+#include "i18n/program_info.h"
 #include "platform/port_directory.h"
 
 using namespace kalvo::devsim;
@@ -45,9 +46,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const SimConfig& config = *parsed.config;
-    if (config.help) {
-        std::fputs(UsageText().c_str(), stdout);
-        return 0;
+    if (config.help || config.version) {
+        std::fputs(config.help ? UsageText().c_str() : kalvo::GnuVersionText("kalvo-devsim").c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
     // Blocked before anything else, so a stop request can only arrive through the signalfd and
