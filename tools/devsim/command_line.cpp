@@ -115,6 +115,21 @@ std::optional<std::pair<std::uint16_t, std::uint32_t>> ParseParameterPreset(std:
     return std::pair{*id, *value};
 }
 
+// "010C" (a command) or "010E:16" (a parameter command, one id; decimal or 0x).
+std::optional<FaultOptions::Deaf> ParseDeaf(std::string_view text) {
+    auto colon = text.find(':');
+    std::string_view code = text.substr(0, colon);
+    if (code.size() != 4) return std::nullopt;
+    auto value = ParseBounded<std::uint16_t>("0x" + std::string(code), 0, 0xFFFF);
+    if (!value) return std::nullopt;
+    FaultOptions::Deaf deaf{*value, std::nullopt};
+    if (colon != std::string_view::npos) {
+        deaf.parameter = ParseBounded<std::uint16_t>(text.substr(colon + 1), 0, 0xFFFF);
+        if (!deaf.parameter) return std::nullopt;
+    }
+    return deaf;
+}
+
 std::string UsageText() {
     return "usage: kalvo-devsim [options]\n"
            "A simulated dosimeter on a pseudo-terminal. Prints one line when ready, and again\n"
@@ -170,6 +185,8 @@ std::string UsageText() {
            "                      answer, back after the reset downtime in what the flash allows\n"
            "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
            "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
+           "  --deaf-to CODE[:ID] never answer this command (4 hex digits, 010C), or for\n"
+           "                      010E/010F only this parameter id (repeatable)\n"
            "  --help              this text\n";
 }
 
@@ -249,6 +266,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
              if (!first || !last || (*last != 0 && *last < *first)) return false;
              chanceWindow = {*first, *last};
              return true;
+         }},
+        {"--deaf-to", [&](std::string_view v) {
+             auto deaf = ParseDeaf(v);
+             if (deaf) config.faults.deafTo.push_back(*deaf);
+             return deaf.has_value();
          }},
         {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
         {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},

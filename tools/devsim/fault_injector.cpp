@@ -19,6 +19,17 @@ bool FaultInjector::DropRequest() {
     return nth || chance;
 }
 
+bool FaultInjector::DeafTo(const std::vector<std::uint8_t>& payload) const {
+    if (payload.size() < 2) return false;
+    const auto code = static_cast<std::uint16_t>(payload[0] << 8 | payload[1]);
+    for (const FaultOptions::Deaf& deaf : options_.deafTo) {
+        if (deaf.code != code) continue;
+        if (!deaf.parameter) return true;
+        if (payload.size() >= 4 && (payload[2] | payload[3] << 8) == *deaf.parameter) return true;
+    }
+    return false;
+}
+
 std::optional<std::size_t> FaultInjector::CorruptAnswer(std::vector<std::uint8_t>& wire) {
     ++answers_;
     bool nth = options_.flipBitEvery != 0 && answers_ % options_.flipBitEvery == 0;

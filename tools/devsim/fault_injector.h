@@ -22,6 +22,13 @@ struct FaultOptions {
     // their answers, so a long exchange can be hit in one stretch only.
     unsigned chanceFirst = 1;
     unsigned chanceLast = 0;
+    // Requests the device never answers: a command code (01 0C as 0x010C), and for the
+    // parameter commands optionally only one parameter id.
+    struct Deaf {
+        std::uint16_t code = 0;
+        std::optional<std::uint16_t> parameter;
+    };
+    std::vector<Deaf> deafTo;
 };
 
 class FaultInjector {
@@ -33,6 +40,8 @@ public:
     // Counts a decoded request; true when this one is to be ignored (every Nth, or by chance).
     bool DropRequest();
     unsigned RequestsSeen() const { return requests_; }
+    // True for a request (code first) the device is deaf to.
+    bool DeafTo(const std::vector<std::uint8_t>& payload) const;
 
     // Counts an answer frame about to be written; when it is due, flips one bit of its wire
     // bytes so that the receiver's check fails, and returns the index of the changed byte.

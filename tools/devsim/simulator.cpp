@@ -137,6 +137,10 @@ void Simulator::OnRequest(int channel, const std::vector<std::uint8_t>& payload)
         trace_.Note("drop request " + std::to_string(faults_.RequestsSeen()));
         return;
     }
+    if (faults_.DeafTo(payload)) {
+        trace_.Note("deaf to this request: no answer");
+        return;
+    }
     DispatchResult result = commands_.Dispatch(device_, channel, payload);
     TraceDeviceNotes();
     if (device_.PowerCutPending()) {
