@@ -119,7 +119,7 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, I
     const std::string& name = *chosen;
 
     if (files_.Exists(name)) {
-        if (!ui_.Confirm(kCsvExistsStart.Pick(language) + name + kCsvExistsEnd.Pick(language)))
+        if (!ui_.ConfirmWarning(kCsvExistsStart.Pick(language) + name + kCsvExistsEnd.Pick(language)))
             return CsvSaveResult::NotRewritten;
         if (!files_.Remove(name)) {
             ui_.ShowMessage(MessageKind::Error, kCsvNoAccess.Pick(language) + name);
