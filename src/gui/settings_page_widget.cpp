@@ -64,7 +64,9 @@ SettingsPageWidget::SettingsPageWidget(AppContext& context, SettingsFamily famil
     auto* extra = new QGridLayout;
     QGroupBox* soundGroup = new QGroupBox(this);
     soundGroup->setObjectName("GroupBox_Setup_" + code_ + "_Sound");
-    auto* soundLayout = new QVBoxLayout(soundGroup);
+    // Two columns of check boxes leave the lists their height in the small window.
+    auto* soundLayout = new QGridLayout(soundGroup);
+    int soundCount = 0;
     QGroupBox* alarmGroup = nullptr;
     QGridLayout* alarmLayout = nullptr;
     if (r630) {
@@ -90,7 +92,8 @@ SettingsPageWidget::SettingsPageWidget(AppContext& context, SettingsFamily famil
             } else if (field.key == "lights") {
                 extra->addWidget(check, extraRow++, 0);
             } else {
-                soundLayout->addWidget(check);
+                soundLayout->addWidget(check, soundCount / 2, soundCount % 2);
+                ++soundCount;
             }
             continue;
         }
