@@ -194,7 +194,7 @@ TEST_F(MeasureAgainstSim, DoseResetAsTheButtonDoesIt) {
     ui.answers = {false};
     context.live.BitBtn_Measure_Dose_ResetClick();
     EXPECT_EQ(ui.calls.size(), calls + 1);
-    EXPECT_EQ(ui.calls.back(), "confirm: RESET ACCUMULATED DOSE\n\rContinue?");
+    EXPECT_EQ(ui.calls.back(), "confirm warning: RESET ACCUMULATED DOSE\n\rContinue?");
 }
 
 TEST(LiveValueTexts, UnitTablesKeepTheirBlanks) {

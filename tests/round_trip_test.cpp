@@ -18,8 +18,8 @@ TEST(RoundTripEstimator, LearnsFromCleanAnswersWithinItsFloorAndCeiling) {
     rtt.Sample(2.0 + RoundTripEstimator::LineMs(100), 100);
     EXPECT_DOUBLE_EQ(rtt.SmoothedMs(), 2.0);
     EXPECT_DOUBLE_EQ(rtt.DeviationMs(), 1.0);
-    EXPECT_NEAR(rtt.TimeoutMs(100), 30.0 + 4.34, 0.01);
-    EXPECT_NEAR(rtt.TimeoutMs(0), 30.0, 1e-9);
+    EXPECT_NEAR(rtt.TimeoutMs(100), 20.0 + 4.34, 0.01);
+    EXPECT_NEAR(rtt.TimeoutMs(0), 20.0, 1e-9);
 
     // A slow, jittery one (a USB adapter's latency timer): mean plus four deviations.
     RoundTripEstimator slow;
@@ -34,7 +34,7 @@ TEST(RoundTripEstimator, LearnsFromCleanAnswersWithinItsFloorAndCeiling) {
     for (int i = 0; i < 10; ++i) rtt.Backoff();
     EXPECT_EQ(rtt.TimeoutMs(5000), 700.0);
     rtt.Sample(2.0, 0);
-    EXPECT_LT(rtt.TimeoutMs(0), 40.0);
+    EXPECT_LT(rtt.TimeoutMs(0), 30.0);
 
     // An answer slower than the line time counts as what is left; a faster one as nothing.
     rtt.Reset();

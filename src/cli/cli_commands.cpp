@@ -87,6 +87,14 @@ std::string CliUsage() {
            "                               agree); --verify reads both images back; a failed\n"
            "                               attempt is retried at most K times (default 2)\n"
            "  firmware --export DIR        write the built-in firmware images into DIR\n"
+           "  settings --port N [--default] [--set KEY=VALUE]... [--restart]\n"
+           "                               read the settings page and print KEY=VALUE lines; with\n"
+           "                               --default or --set, change the page and save it (--yes);\n"
+           "                               VALUE is an item text in either language, else its index;\n"
+           "                               --restart answers Yes to restarting after the save\n"
+           "  clock --port N [--set]       print the device clock; --set writes the PC's (--yes)\n"
+           "  calibration --port N [--set TEXT]\n"
+           "                               print K; --set writes K typed as TEXT, 1,27 (--yes)\n"
            "\n"
            "Options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
@@ -116,7 +124,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
     options.command = args[0];
     if (options.command != "ports" && options.command != "doctor" && options.command != "ping" &&
         options.command != "identify" && options.command != "measure" && options.command != "history" &&
-        options.command != "update" && options.command != "firmware") {
+        options.command != "update" && options.command != "firmware" && options.command != "settings" &&
+        options.command != "clock" && options.command != "calibration") {
         err << "kalvo-cli: unknown command '" << options.command << "'\n" << CliUsage();
         return std::nullopt;
     }
@@ -141,6 +150,21 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.upload = true;
         } else if (arg == "--verify") {
             options.verify = true;
+        } else if (arg == "--default") {
+            options.settingsDefault = true;
+        } else if (arg == "--restart") {
+            options.restart = true;
+        } else if (arg == "--set" && options.command == "clock") {
+            options.setClock = true;
+        } else if (arg == "--set" && (options.command == "settings" || options.command == "calibration")) {
+            auto text = value();
+            if (!text) return std::nullopt;
+            if (options.command == "calibration") {
+                options.calibration = std::string(*text);
+            } else {
+                if (!CheckSettingsEdit(*text, err)) return std::nullopt;
+                options.settingsEdits.emplace_back(*text);
+            }
         } else if (arg == "--export") {
             auto text = value();
             if (!text) return std::nullopt;

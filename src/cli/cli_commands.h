@@ -4,6 +4,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/context.h"
 #include "cli/console_ui_port.h"
@@ -33,6 +34,12 @@ struct CliOptions {
     bool verbose = false;
     bool help = false;
     bool version = false;
+    // settings: edits as key=value in order, Default first, Yes to the restart question.
+    std::vector<std::string> settingsEdits;
+    bool settingsDefault = false;
+    bool restart = false;
+    bool setClock = false;                   // clock --set
+    std::optional<std::string> calibration;  // calibration --set TEXT
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.
@@ -55,6 +62,13 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
 int RunUpdate(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
               std::ostream& err);
 int RunFirmwareExport(const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunSettings(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+                std::ostream& err);
+int RunClock(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunCalibration(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
+                   std::ostream& err);
+// A settings edit "key=value" that some family's page could take; the reason on `err` if not.
+bool CheckSettingsEdit(std::string_view edit, std::ostream& err);
 
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.

@@ -56,6 +56,12 @@ int main(int argc, char** argv) {
         status = RunMeasure(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "update") {
         status = RunUpdate(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "settings") {
+        status = RunSettings(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "clock") {
+        status = RunClock(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "calibration") {
+        status = RunCalibration(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "firmware") {
         status = RunFirmwareExport(*options, std::cout, std::cerr);
     }

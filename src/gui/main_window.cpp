@@ -21,6 +21,7 @@
 #include "gui/history_page.h"
 #include "gui/log_page.h"
 #include "gui/measuring_page.h"
+#include "gui/settings_page_widget.h"
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
 #include "platform/config_file.h"
@@ -197,19 +198,18 @@ void MainWindow::BuildMenu() {
 void MainWindow::BuildPages() {
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
-    auto placeholder = [this](const char* name) {
-        auto* page = new QWidget(pages_);
-        page->setObjectName(name);
-        return page;
-    };
     measuring_ = new MeasuringPageWidget(context_.live, pages_);
     connect(measuring_, &MeasuringPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
     pages_->addTab(measuring_, "Измерение");
     history_ = new HistoryPageWidget(context_, pages_);
     connect(history_, &HistoryPageWidget::PageChangeAllowed, pages_->tabBar(), &QWidget::setEnabled);
     pages_->addTab(history_, "История");
-    pages_->addTab(placeholder("TabSheet_DevControl_R630"), "R630:Настройки");
-    pages_->addTab(placeholder("TabSheet_DevControl_R520"), "R520:Настройки");
+    settingsR630_ = new SettingsPageWidget(context_, SettingsFamily::R630, pages_);
+    settingsR520_ = new SettingsPageWidget(context_, SettingsFamily::R520, pages_);
+    for (SettingsPageWidget* settings : {settingsR630_, settingsR520_}) {
+        connect(settings, &SettingsPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
+        pages_->addTab(settings, "Настройки");
+    }
     deviceInfo_ = new DeviceInfoPage(pages_);
     connect(deviceInfo_->RenewButton(), &QPushButton::clicked, this, &MainWindow::BitBtn_ReNewDeviceInfoClick);
     context_.firmware.onRunningChanged = [this] { ApplyUpdateLock(); };
@@ -364,6 +364,10 @@ void MainWindow::ApplyCaptions() {
     pages_->setTabText(static_cast<int>(Page::Measuring), caption("TabSheet_Measuring"));
     pages_->setTabText(static_cast<int>(Page::History), caption("TabSheet_DevHistory"));
     pages_->setTabText(static_cast<int>(Page::DeviceInfo), caption("TabSheet_DevInfo"));
+    settingsR630_->ApplyCaptions(language);
+    settingsR520_->ApplyCaptions(language);
+    pages_->setTabText(static_cast<int>(Page::SettingsR630), settingsR630_->TabCaption(language));
+    pages_->setTabText(static_cast<int>(Page::SettingsR520), settingsR520_->TabCaption(language));
     pages_->setTabText(static_cast<int>(Page::Log), caption("TabSheet_Log"));
     UpdateActions();
 }
@@ -391,6 +395,9 @@ void MainWindow::Action_Connection_Manual_NumberExecute() {
         QLineEdit::Normal, QString::number(context_.connection.ManualPortNumber()), &accepted);
     context_.connection.Action_Connection_Manual_NumberExecute(accepted ? std::optional(text.toStdString())
                                                                          : std::nullopt);
+    // Only the dialog names the port; a language switch brings back the table's plain caption.
+    std::string manualCaption = context_.connection.ManualCaption();
+    if (!manualCaption.empty()) manualMenu_->setTitle(Q(manualCaption));
     UpdateActions();
 }
 
@@ -403,9 +410,6 @@ void MainWindow::UpdateActions() {
     bool manual = context_.connection.Mode() == ConnectionMode::Manual;
     Action("Action_Connection_Auto")->setChecked(!manual);
     manualMenu_->menuAction()->setChecked(manual);
-    std::string manualCaption = context_.connection.ManualCaption();
-    manualMenu_->setTitle(manualCaption.empty() ? Q(CaptionOf("Action_Connection_Manual", context_.language))
-                                                : Q(manualCaption));
 }
 
 void MainWindow::Timer_ProcTimer() {

@@ -30,6 +30,7 @@ class HistoryPageWidget;
 class LogPage;
 class MeasuringPageWidget;
 class QtUiPort;
+class SettingsPageWidget;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -74,6 +75,8 @@ public:
     LogPage* Log() const { return logPage_; }
     MeasuringPageWidget* Measuring() const { return measuring_; }
     HistoryPageWidget* History() const { return history_; }
+    SettingsPageWidget* SettingsR630() const { return settingsR630_; }
+    SettingsPageWidget* SettingsR520() const { return settingsR520_; }
     AppContext& Context() const { return context_; }
 
 protected:
@@ -104,6 +107,8 @@ private:
     DeviceInfoPage* deviceInfo_ = nullptr;
     MeasuringPageWidget* measuring_ = nullptr;
     HistoryPageWidget* history_ = nullptr;
+    SettingsPageWidget* settingsR630_ = nullptr;
+    SettingsPageWidget* settingsR520_ = nullptr;
     int shownPage_ = 0;  // the page a refused change returns to
     LogPage* logPage_ = nullptr;
     QLabel* comPanel_ = nullptr;

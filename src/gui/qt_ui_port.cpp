@@ -24,12 +24,17 @@ void QtUiPort::ShowMessage(MessageKind kind, const std::string& text) {
     box.exec();
 }
 
-bool QtUiPort::Confirm(const std::string& text) {
+namespace {
+bool Ask(QMessageBox::Icon icon, const std::string& text, QWidget* parent) {
     std::fprintf(stderr, "kalvo-explorer: %s\n", text.c_str());
-    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), Text(text),
-                    QMessageBox::Yes | QMessageBox::No, window_);
+    QMessageBox box(icon, QApplication::applicationName(), Text(text), QMessageBox::Yes | QMessageBox::No, parent);
     return box.exec() == QMessageBox::Yes;
 }
+}  // namespace
+
+bool QtUiPort::Confirm(const std::string& text) { return Ask(QMessageBox::Question, text, window_); }
+
+bool QtUiPort::ConfirmWarning(const std::string& text) { return Ask(QMessageBox::Warning, text, window_); }
 
 void QtUiPort::ShowStatus(const std::string& text, StatusStyle style) {
     if (window_) window_->ShowStatus(Text(text), static_cast<int>(style));

@@ -12,7 +12,7 @@ namespace kalvo {
 class RoundTripEstimator {
 public:
     // Never waits less than this for an answer...
-    static constexpr double kFloorMs = 30;
+    static constexpr double kFloorMs = 20;
     // ...nor longer than the fixed answer time.
     static constexpr double kCeilingMs = 700;
 

@@ -110,7 +110,7 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, I
         return CsvSaveResult::OpenFailed;
     }
     if (target == FileTarget::Regular) {
-        if (!ui_.Confirm(kCsvExistsStart.Pick(language) + name + kCsvExistsEnd.Pick(language)))
+        if (!ui_.ConfirmWarning(kCsvExistsStart.Pick(language) + name + kCsvExistsEnd.Pick(language)))
             return CsvSaveResult::NotRewritten;
         if (!files_.CanReplace(name)) {
             ui_.ShowMessage(MessageKind::Error, kCsvNoAccess.Pick(language) + name);

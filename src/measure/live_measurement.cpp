@@ -167,7 +167,7 @@ void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
     page_.pagesEnabled = false;
     doseResetSucceeded_ = false;
     const std::string failure = Pick("Ошибка сброса накопленной дозы", "Error Reseting Accumulated Dose");
-    if (context_.ui.Confirm(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
+    if (context_.ui.ConfirmWarning(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
         if (!MeasurementAccessCheck()) {
             context_.ui.ShowMessage(MessageKind::Error, failure);
         } else {

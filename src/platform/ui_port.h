@@ -21,6 +21,8 @@ public:
     virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
     // Yes/No question; true only for Yes.
     virtual bool Confirm(const std::string& text) = 0;
+    // The same question in a warning box (front ends without box kinds ask it plainly).
+    virtual bool ConfirmWarning(const std::string& text) { return Confirm(text); }
     virtual void ShowStatus(const std::string& text, StatusStyle style) = 0;
     // Bottom progress bar; max 0 hides it.
     virtual void ShowProgress(int position, int max) = 0;

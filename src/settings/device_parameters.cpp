@@ -12,37 +12,49 @@ std::string ParameterText(std::uint32_t value) {
     return text;
 }
 
-bool GetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t* value) {
+bool GetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t* value) {
     if (!value) return false;
     ParameterRecord record;
     record.id = id;
-    if (!context.commands.ReadParameter(record, false)) {
+    if (!commands.ReadParameter(record, false)) {
         *value = 0;
-        context.log.LogError("Read PAR[" + std::to_string(id) + "]");
+        log.LogError("Read PAR[" + std::to_string(id) + "]");
         return false;
     }
     *value = record.Value();
-    context.log.LogLine("Read PAR[" + ParameterText(id) + "] : " + ParameterText(*value));
+    log.LogLine("Read PAR[" + ParameterText(id) + "] : " + ParameterText(*value));
     return true;
 }
 
-bool SetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t value) {
+bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t value) {
     ParameterRecord record;
     record.id = id;
     record.SetValue(value);
-    if (!context.commands.WriteParameter(record)) {
-        context.log.LogError("Write PAR[" + std::to_string(id) + "] : " + ParameterText(value));
+    if (!commands.WriteParameter(record)) {
+        log.LogError("Write PAR[" + std::to_string(id) + "] : " + ParameterText(value));
         return false;
     }
-    context.log.LogLine("Write PAR[" + ParameterText(id) + "] : " + ParameterText(value));
+    log.LogLine("Write PAR[" + ParameterText(id) + "] : " + ParameterText(value));
     return true;
 }
 
+bool GetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t* value) {
+    return GetDeviceParameter(context.commands, context.log, id, value);
+}
+
+bool SetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t value) {
+    return SetDeviceParameter(context.commands, context.log, id, value);
+}
+
 int SettingsRefusalCode(const AppContext& context) {
-    if (!context.connection.DeviceConnected()) return 1;
-    if (!context.tick.DeviceRecognised()) return 2;
-    const BoardInfo& board = context.identity.boardInfo;
-    const std::uint16_t main = context.identity.softInfo.mainVersion;
+    return SettingsRefusalCode(context.connection.DeviceConnected(), context.tick.DeviceRecognised(), context.identity);
+}
+
+int SettingsRefusalCode(bool connected, bool recognised, const DeviceIdentity& identity) {
+    if (!connected) return 1;
+    if (!recognised) return 2;
+    const BoardInfo& board = identity.boardInfo;
+    const std::uint16_t main = identity.softInfo.mainVersion;
     if (board.boardCode == kBoardCodeR630) {
         if (board.revision != 41 && board.revision != 42) return 4;
         return main < kSettingsMinimumR630 ? 5 : 0;
@@ -55,26 +67,32 @@ int SettingsRefusalCode(const AppContext& context) {
 }
 
 bool SettingsAccessCheck(AppContext& context, const std::string& title) {
-    int code = SettingsRefusalCode(context);
+    return SettingsAccessCheck(SettingsRefusalCode(context), context.ui, context.log, context.language, title);
+}
+
+bool SettingsAccessCheck(int code, UiPort& ui, LogSink& log, InterfaceLanguage language, const std::string& title) {
     if (code == 0) return true;
+    auto pick = [language](std::string_view russian, std::string_view english) {
+        return PickText(language, russian, english);
+    };
     std::string reason;
     switch (code) {
-    case 1: reason = context.Pick("Соединение не установлено", "Device not connected"); break;
+    case 1: reason = pick("Соединение не установлено", "Device not connected"); break;
     case 2:
     case 3:
-        reason = context.Pick("Некорректное подключение\n\rили подключен неизвестный прибор",
+        reason = pick("Некорректное подключение\n\rили подключен неизвестный прибор",
                               "Bad connection or\n\rDevice is not recognised");
         break;
-    case 4: reason = context.Pick("Версия вашего прибора не поддерживается", "Your Device Version is not supported"); break;
+    case 4: reason = pick("Версия вашего прибора не поддерживается", "Your Device Version is not supported"); break;
     default:
-        reason = context.Pick("Требуется обновление прошивки\n\rПожалуйста зайдите на страницу \"О приборе\"",
+        reason = pick("Требуется обновление прошивки\n\rПожалуйста зайдите на страницу \"О приборе\"",
                               "You need Upgrade Firmware\n\rPlease goto Page \"About Device\"");
         break;
     }
     std::string message = title.empty() ? "" : title + "\n\r";
-    message += context.Pick("Ошибка доступа к настройкам", "Error Settings Access") + "\n\r" + reason;
-    context.ui.ShowMessage(MessageKind::Error, message);
-    context.log.LogError("DevAccessCheck Error=" + std::to_string(code));
+    message += pick("Ошибка доступа к настройкам", "Error Settings Access") + "\n\r" + reason;
+    ui.ShowMessage(MessageKind::Error, message);
+    log.LogError("DevAccessCheck Error=" + std::to_string(code));
     return false;
 }
 

@@ -6,9 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "i18n/language.h"
+
 namespace kalvo {
 
 class AppContext;
+class DeviceCommands;
+class LogSink;
+class UiPort;
+struct DeviceIdentity;
 
 namespace param {
 inline constexpr std::uint16_t kSound = 3;
@@ -62,10 +68,16 @@ std::string ParameterText(std::uint32_t value);
 bool GetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t* value);
 // Logs the value asked for, as "Write PAR[...]" or the error line.
 bool SetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t value);
+// The same for modules that hold only the commands and the log.
+bool GetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t* value);
+bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t value);
 
 // 0 when access is granted, else the refusal code 1..5.
 int SettingsRefusalCode(const AppContext& context);
+int SettingsRefusalCode(bool connected, bool recognised, const DeviceIdentity& identity);
 // The check with its message box and log line; true when access is granted.
 bool SettingsAccessCheck(AppContext& context, const std::string& title);
+// The message box and log line of a refusal code; true for code 0.
+bool SettingsAccessCheck(int code, UiPort& ui, LogSink& log, InterfaceLanguage language, const std::string& title);
 
 }  // namespace kalvo

@@ -290,7 +290,7 @@ TEST_F(SaveFixture, ExistingFileIsRewrittenOnlyOnYes) {
     ui.answers = {false};
     EXPECT_EQ(Save(), CsvSaveResult::NotRewritten);
     EXPECT_EQ(ui.calls,
-              std::vector<std::string>{"confirm: File\r\n/home/u/history.csv\r\nalready exists\r\nRewrite?"});
+              std::vector<std::string>{"confirm warning: File\r\n/home/u/history.csv\r\nalready exists\r\nRewrite?"});
     EXPECT_EQ(files.calls, std::vector<std::string>{"inspect /home/u/history.csv"});
     EXPECT_EQ(saver.LastFileName(), "");
 
@@ -299,7 +299,7 @@ TEST_F(SaveFixture, ExistingFileIsRewrittenOnlyOnYes) {
     ui.answers = {true};
     EXPECT_EQ(Save(kRussian), CsvSaveResult::Saved);
     EXPECT_EQ(ui.calls, std::vector<std::string>{
-                            "confirm: Файл\r\n/home/u/history.csv\r\nуже существует\r\nПерезаписать?"});
+                            "confirm warning: Файл\r\n/home/u/history.csv\r\nуже существует\r\nПерезаписать?"});
     EXPECT_EQ(files.calls, (std::vector<std::string>{"inspect /home/u/history.csv", "can-replace /home/u/history.csv",
                                                      "create /home/u/history.csv",
                                                      "write " + std::to_string(csv.UsedLength()), "close keep"}));

@@ -16,8 +16,10 @@ public:
         const char* name = kind == MessageKind::Error ? "error" : kind == MessageKind::Warning ? "warning" : "info";
         calls.push_back(std::string(name) + ": " + text);
     }
-    bool Confirm(const std::string& text) override {
-        calls.push_back("confirm: " + text);
+    bool Confirm(const std::string& text) override { return Answer("confirm: " + text); }
+    bool ConfirmWarning(const std::string& text) override { return Answer("confirm warning: " + text); }
+    bool Answer(const std::string& call) {
+        calls.push_back(call);
         bool answer = answers.empty() ? false : answers.front();
         if (!answers.empty()) answers.pop_front();
         return answer;

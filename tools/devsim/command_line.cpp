@@ -138,6 +138,25 @@ std::optional<std::pair<std::uint16_t, std::uint32_t>> ParseParameterPreset(std:
     return std::pair{*id, *value};
 }
 
+// "010C" (a command) or "010E:16" (a parameter command, one id; decimal or 0x).
+// "CODE[:ID]": the two code bytes, and for a parameter command the parameter id (decimal) as
+// it follows them on the wire.
+std::optional<std::vector<std::uint8_t>> ParseDeaf(std::string_view text) {
+    auto colon = text.find(':');
+    std::string_view code = text.substr(0, colon);
+    if (code.size() != 4) return std::nullopt;
+    auto value = ParseBounded<std::uint16_t>("0x" + std::string(code), 0, 0xFFFF);
+    if (!value) return std::nullopt;
+    std::vector<std::uint8_t> prefix{static_cast<std::uint8_t>(*value >> 8), static_cast<std::uint8_t>(*value & 0xFF)};
+    if (colon != std::string_view::npos) {
+        auto parameter = ParseBounded<std::uint16_t>(text.substr(colon + 1), 0, 0xFFFF);
+        if (!parameter) return std::nullopt;
+        prefix.push_back(static_cast<std::uint8_t>(*parameter & 0xFF));
+        prefix.push_back(static_cast<std::uint8_t>(*parameter >> 8));
+    }
+    return prefix;
+}
+
 std::string UsageText() {
     return "Usage: kalvo-devsim [OPTION]...\n"
            "A simulated R630 or R520 dosimeter on a pseudo-terminal. Prints one line when ready,\n"
@@ -196,6 +215,8 @@ std::string UsageText() {
            "                      answer, back after the reset downtime in what the flash allows\n"
            "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
            "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
+           "  --deaf-to CODE[:ID] never answer this command (4 hex digits, 010C), or for\n"
+           "                      010E/010F only this parameter id (repeatable)\n"
            "  -h, --help          display this help and exit\n"
            "      --version       output version information and exit\n";
 }
@@ -286,6 +307,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
              if (!first || !last || (*last != 0 && *last < *first)) return false;
              chanceWindow = {*first, *last};
              return true;
+         }},
+        {"--deaf-to", [&](std::string_view v) {
+             auto deaf = ParseDeaf(v);
+             if (deaf) config.faults.ignoredRequests.push_back(*deaf);
+             return deaf.has_value();
          }},
         {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
         {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},

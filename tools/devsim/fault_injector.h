@@ -20,7 +20,7 @@ struct FaultOptions {
     double corruptPercent = 0;  // each answer arrives with one bit flipped with this chance
     std::uint64_t seed = 1;     // makes the chances repeatable
     // Requests whose payload starts with one of these are never answered (a command the device
-    // does not take, whatever the retries).
+    // does not take, whatever the retries): --ignore-request HEX, or --deaf-to CODE[:ID].
     std::vector<std::vector<std::uint8_t>> ignoredRequests;
     // Single answers (counted from 1 as they are produced) sent this much later than the rest.
     std::vector<std::pair<unsigned, std::chrono::milliseconds>> lateAnswers;

@@ -1,5 +1,5 @@
 // kalvo-screenshot: shows the main window with a simulated dosimeter plugged in and saves a
-// picture of every visible page in both languages, then downloads the history and saves the
+// picture of every visible page in both languages (a settings page after its Read), then downloads the history and saves the
 // history page at each chart level (minute to year) in both languages.
 //
 //   kalvo-screenshot OUTPUT_FOLDER DEVSIM_PATH [devsim options...]
@@ -17,6 +17,7 @@
 #include "gui/history_page.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui_port.h"
+#include "gui/settings_page_widget.h"
 
 using namespace kalvo;
 
@@ -72,6 +73,10 @@ int main(int argc, char** argv) {
                 int before = context.live.Readings();
                 WaitFor([&] { return context.live.Readings() > before && context.live.LastReadingHadDose(); }, window,
                         15000);
+            }
+            if (auto* settings = qobject_cast<SettingsPageWidget*>(window.PageControl()->widget(page))) {
+                // The settings as read from the device, read once.
+                if (settings->TimeBox()->text().isEmpty()) settings->Button("Read")->click();
             }
             QTest::qWait(200);
             QString name = QString("%1/%2-%3.png").arg(output, language, window.PageControl()->widget(page)->objectName());
