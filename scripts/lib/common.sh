@@ -33,6 +33,9 @@ ensure_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Paths relative to the checkout in ccache's keys, so a fresh clone elsewhere reuses the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+
 # configure_and_build <build dir> [cmake options...]
 configure_and_build() {
     local dir="$1"
