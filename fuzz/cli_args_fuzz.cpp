@@ -4,6 +4,7 @@
 // least 1, a chart level and time that parse again).
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,12 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<CliOptions> options = ParseCliArguments(static_cast<int>(args.size()), argv.data(), err);
     if (!options) {
         Check(!err.str().empty() && err.str().back() == '\n');
+    } else if (options->help || options->version) {
+        // --help and --version win wherever they stand; nothing else is looked at.
+        Check(err.str().empty());
     } else {
         Check(err.str().empty());
         const std::string& command = options->command;
-        Check(command == "ports" || command == "ping" || command == "identify" || command == "measure" ||
-              command == "history");
-        Check(command == "ports" || options->port >= 0);
+        static const std::set<std::string> kCommands{"ports",    "doctor",   "ping",     "identify", "measure",
+                                                     "history",  "update",   "firmware", "settings", "clock",
+                                                     "calibration"};
+        Check(kCommands.count(command) == 1);
+        Check(command == "ports" || command == "doctor" || command == "firmware" ||
+              (options->port >= 0 && options->port <= 250));
         Check(options->count >= 1);
         Check(options->chartLevel.empty() || ParseHistoryLevel(options->chartLevel));
         Check(options->chartAt.empty() || ParseDeviceTime(options->chartAt));
