@@ -241,7 +241,9 @@ TEST_F(HistoryCli, RefusesWhatItCannotDoBeforeItStarts) {
 
 TEST_F(HistoryCli, RefusesBadChartArguments) {
     EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "week"})->Wait(), 2);
-    EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "day", "--at", "2026-02-30 00:00:00"})->Wait(), 2);
+    for (const char* at : {"2026-02-30 00:00:00", "2026-12-8 10:00:00", "2026-12-08  10:00:00", "2026-12-08 10:00:+1",
+                           "+026-12-08 10:00:00", "2026-12-08T10:00:00"})
+        EXPECT_EQ(Cli({"history", "--port", "4", "--chart", "day", "--at", at})->Wait(), 2) << at;
     EXPECT_EQ(Cli({"history", "--port", "4"})->Wait(), 2);
 }
 

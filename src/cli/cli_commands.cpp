@@ -50,6 +50,13 @@ std::optional<HistoryLevel> ParseHistoryLevel(std::string_view text) {
 }
 
 std::optional<DeviceDateTime> ParseDeviceTime(std::string_view text) {
+    // Exactly "YYYY-MM-DD hh:mm:ss": no signs, no other spacing, every digit in its place.
+    constexpr std::string_view kShape = "0000-00-00 00:00:00";
+    if (text.size() != kShape.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == '0' ? !digit : text[i] != kShape[i]) return std::nullopt;
+    }
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     char tail = 0;
     std::string copy(text);
