@@ -9,15 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "cli/cli_commands.h"
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using kalvo::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kalvo;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "firmware/device_information.h"
 #include "link/device_answers.h"
 #include "link/link.h"
@@ -21,9 +22,7 @@
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kalvo::fuzz::Check;
 
 std::uint32_t U32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

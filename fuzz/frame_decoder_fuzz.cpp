@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "link/link.h"
 
 namespace {
@@ -40,9 +41,7 @@ struct LinkUnderTest {
     kalvo::Link link{port, ui};
 };
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kalvo::fuzz::Check;
 
 using Frame = std::vector<std::uint8_t>;
 

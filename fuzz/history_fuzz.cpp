@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "fuzz_check.h"
 #include "measure/history_chart.h"
 #include "measure/history_csv.h"
 #include "measure/history_image.h"
@@ -24,9 +25,7 @@ namespace {
 
 using namespace kalvo;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kalvo::fuzz::Check;
 
 std::uint32_t U32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
