@@ -2,16 +2,18 @@
 
 #include <QDir>
 
+#include "platform/config_file.h"
+
 namespace kalvo {
 
 namespace {
 constexpr const char* kVerifyKey = "firmware/verify_after_writing";
 }  // namespace
 
+// The same file the core reads its entries from (update server, CA file).
 QString ProgramConfig::FilePath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty()) base = QDir::homePath() + "/.config";
-    return base + "/kalvo/kalvo.conf";
+    const std::string path = ConfigFilePath();
+    return path.empty() ? QDir::homePath() + "/.config/kalvo/kalvo.conf" : QString::fromStdString(path);
 }
 
 ProgramConfig::ProgramConfig() : settings_(FilePath(), QSettings::IniFormat) {}
