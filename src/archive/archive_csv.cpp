@@ -2,6 +2,7 @@
 // read back from files the program saved.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <map>
@@ -53,7 +54,7 @@ bool HistoryArchive::WriteCsv(const ArchiveQuery& query, const std::function<boo
         "SELECT r.start, r.length, r.pulses, w.sensors, w.sensitivity, w.calibration_x100"
         " FROM records r JOIN devices d ON d.id = r.device JOIN downloads w ON w.id = r.download"
         " WHERE d.serial = ? AND r.start BETWEEN ? AND ? AND r.commit_byte = 0 AND r.status IN (252, 254)"
-        " ORDER BY r.start DESC";
+        " ORDER BY r.start DESC, r.occurrence DESC";
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) {
         lastError_ = sqlite3_errmsg(db_);
         return false;
@@ -136,9 +137,9 @@ std::optional<MergeCounts> HistoryArchive::ImportCsvText(std::string_view text, 
         if (error) *error = {line, std::move(reason)};
         return std::nullopt;
     };
-    // Records grouped by the conversion of their lines, in file order.
-    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::size_t> partOf;
-    std::vector<std::pair<DoseConversion, std::vector<HistoryRecord>>> parts;
+    // The file's records (newest first) and the conversion of each.
+    std::vector<HistoryRecord> records;
+    std::vector<DoseConversion> conversions;
     int family = 0;
 
     std::uint32_t lineNumber = 0;
@@ -186,13 +187,26 @@ std::optional<MergeCounts> HistoryArchive::ImportCsvText(std::string_view text, 
         record.startTime = *start;
         record.length = *length;
         record.pulses = *pulses;
-        auto key = std::make_tuple(conversion.sensors, conversion.sensitivity, conversion.calibrationX100);
-        auto [it, added] = partOf.emplace(key, parts.size());
-        if (added) parts.push_back({conversion, {}});
-        parts[it->second].second.push_back(record);
+        records.push_back(record);
+        conversions.push_back(conversion);
     }
     if (lineNumber == 0) return refuse(1, "the file is empty");
-    if (parts.empty()) return MergeCounts{};
+    if (records.empty()) return MergeCounts{};
+
+    // Oldest first, as a download numbers the occurrences of a start time; then one part per
+    // conversion.
+    std::reverse(records.begin(), records.end());
+    std::reverse(conversions.begin(), conversions.end());
+    std::vector<KeyedRecord> keyed = Keyed(records);
+    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::size_t> partOf;
+    std::vector<MergePart> parts;
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        const DoseConversion& conversion = conversions[i];
+        auto key = std::make_tuple(conversion.sensors, conversion.sensitivity, conversion.calibrationX100);
+        auto [it, added] = partOf.emplace(key, parts.size());
+        if (added) parts.emplace_back(conversion, std::vector<KeyedRecord>{});
+        parts[it->second].second.push_back(keyed[i]);
+    }
     std::optional<MergeCounts> counts = MergeRows(serial, family, "", parts, 0, true, {});
     if (!counts) return refuse(0, "archive: " + lastError_);
     return counts;

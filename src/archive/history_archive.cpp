@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <unordered_map>
 
 #include "archive/archive_texts.h"
 #include "measure/history_download.h"
@@ -43,6 +44,7 @@ constexpr const char* kSchema =
     "CREATE TABLE records("
     " device INTEGER NOT NULL,"
     " start INTEGER NOT NULL,"
+    " occurrence INTEGER NOT NULL,"
     " status INTEGER NOT NULL,"
     " commit_byte INTEGER NOT NULL,"
     " spare2 INTEGER NOT NULL,"
@@ -50,7 +52,7 @@ constexpr const char* kSchema =
     " length INTEGER NOT NULL,"
     " spare14 INTEGER NOT NULL,"
     " download INTEGER NOT NULL,"
-    " PRIMARY KEY(device, start)) WITHOUT ROWID;";
+    " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;";
 
 // A prepared statement, finalized on every path.
 class Statement {
@@ -281,20 +283,29 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
     return fail("cannot open " + path);
 }
 
+std::vector<HistoryArchive::KeyedRecord> HistoryArchive::Keyed(const std::vector<HistoryRecord>& records) {
+    std::vector<KeyedRecord> keyed;
+    keyed.reserve(records.size());
+    std::unordered_map<std::uint32_t, std::uint32_t> seen;
+    for (const HistoryRecord& record : records) keyed.push_back({record, seen[record.startTime]++});
+    return keyed;
+}
+
 std::optional<MergeCounts> HistoryArchive::Merge(const ArchiveDownload& download, const MergeHook& hook) {
-    std::vector<std::pair<DoseConversion, std::vector<HistoryRecord>>> parts(1);
-    parts[0].first = download.conversion;
-    parts[0].second.reserve(download.records.size());
+    std::vector<HistoryRecord> counted;
+    counted.reserve(download.records.size());
     for (const HistoryRecord& record : download.records)
-        if (record.Counts()) parts[0].second.push_back(record);
+        if (record.Counts()) counted.push_back(record);
+    std::vector<MergePart> parts;
+    parts.emplace_back(download.conversion, Keyed(counted));
     return MergeRows(download.serial, download.boardCode, download.identityText, parts, download.deviceTime, false,
                      hook);
 }
 
-std::optional<MergeCounts> HistoryArchive::MergeRows(
-    const std::string& serial, int boardCode, const std::string& identityText,
-    const std::vector<std::pair<DoseConversion, std::vector<HistoryRecord>>>& parts, std::uint32_t deviceTime,
-    bool imported, const MergeHook& hook) {
+std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, int boardCode,
+                                                     const std::string& identityText,
+                                                     const std::vector<MergePart>& parts, std::uint32_t deviceTime,
+                                                     bool imported, const MergeHook& hook) {
     auto failed = [this]() -> std::optional<MergeCounts> {
         lastError_ = sqlite3_errmsg(db_);
         Exec(db_, "ROLLBACK");
@@ -332,13 +343,13 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(
                           " calibration_x100) VALUES(?, ?, ?, ?, ?, ?, ?)");
     Statement find(db_,
                    "SELECT status, commit_byte, spare2, pulses, length, spare14 FROM records"
-                   " WHERE device = ? AND start = ?");
+                   " WHERE device = ? AND start = ? AND occurrence = ?");
     Statement insert(db_,
-                     "INSERT INTO records(device, start, status, commit_byte, spare2, pulses, length, spare14,"
-                     " download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
+                     " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement update(db_,
                      "UPDATE records SET status = ?, commit_byte = ?, spare2 = ?, pulses = ?, length = ?,"
-                     " spare14 = ?, download = ? WHERE device = ? AND start = ?");
+                     " spare14 = ?, download = ? WHERE device = ? AND start = ? AND occurrence = ?");
     if (!addDownload.Ok() || !find.Ok() || !insert.Ok() || !update.Ok()) return failed();
 
     MergeCounts counts;
@@ -356,9 +367,9 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(
         const std::int64_t downloadId = sqlite3_last_insert_rowid(db_);
         bool used = false;
 
-        for (const HistoryRecord& record : records) {
+        for (const auto& [record, occurrence] : records) {
             find.Reset();
-            find.Bind(1, device).Bind(2, record.startTime);
+            find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
             const int step = find.Step();
             if (step == SQLITE_ROW) {
                 HistoryRecord held = record;
@@ -381,7 +392,8 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(
                         .Bind(6, record.spare14)
                         .Bind(7, downloadId)
                         .Bind(8, device)
-                        .Bind(9, record.startTime);
+                        .Bind(9, record.startTime)
+                        .Bind(10, occurrence);
                     if (update.Step() != SQLITE_DONE) return failed();
                     ++counts.updated;
                     used = true;
@@ -390,13 +402,14 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(
                 insert.Reset();
                 insert.Bind(1, device)
                     .Bind(2, record.startTime)
-                    .Bind(3, record.status)
-                    .Bind(4, record.commit)
-                    .Bind(5, record.spare2)
-                    .Bind(6, record.pulses)
-                    .Bind(7, record.length)
-                    .Bind(8, record.spare14)
-                    .Bind(9, downloadId);
+                    .Bind(3, occurrence)
+                    .Bind(4, record.status)
+                    .Bind(5, record.commit)
+                    .Bind(6, record.spare2)
+                    .Bind(7, record.pulses)
+                    .Bind(8, record.length)
+                    .Bind(9, record.spare14)
+                    .Bind(10, downloadId);
                 if (insert.Step() != SQLITE_DONE) return failed();
                 ++counts.added;
                 used = true;
@@ -466,7 +479,7 @@ std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string
     if (count.Step() == SQLITE_ROW) records.reserve(static_cast<std::size_t>(count.Int(0)));
     Statement all(db_,
                   "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
-                  " WHERE device = ? ORDER BY start");
+                  " WHERE device = ? ORDER BY start, occurrence");
     all.Bind(1, device);
     int step = 0;
     while ((step = all.Step()) == SQLITE_ROW) {

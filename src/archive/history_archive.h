@@ -1,14 +1,16 @@
 #pragma once
 // The history archive: every download of every device kept in one SQLite file in the user's
 // data folder, so the history outlives the device's ring (which wraps and can be erased).
-// Devices are keyed by serial number, records by (device, start time); each download stores
-// the dose conversion in force once and its records refer to it.
+// Devices are keyed by serial number, records by (device, start time, occurrence): a record of
+// length 0 shares its start with the record after it, so the n-th record of one start time in a
+// download's order is occurrence n. Each download stores the dose conversion in force once and
+// its records refer to it.
 //
 // A record downloaded again with the same fields is left alone (unchanged). A record of the
-// same start time with other fields replaces the stored one (updated): the device's newest
-// record may still have been growing at the earlier download, so the later copy is the more
-// complete one. Only records whose commit byte is 0 are kept: page headers and records the
-// device never committed are used neither by the chart nor by the CSV.
+// same key with other fields replaces the stored one (updated): the device's newest record may
+// still have been growing at the earlier download, so the later copy is the more complete one.
+// Only records whose commit byte is 0 are kept: page headers and records the device never
+// committed are used neither by the chart nor by the CSV.
 //
 // Several processes (the window and kalvo-cli) may use the file at once: WAL mode and a busy
 // timeout. One object per thread; every call of one object on the thread that opened it.
@@ -169,9 +171,16 @@ public:
 private:
     HistoryArchive(sqlite3* db, std::string path);
 
+    struct KeyedRecord {
+        HistoryRecord record;
+        std::uint32_t occurrence = 0;
+    };
+    using MergePart = std::pair<DoseConversion, std::vector<KeyedRecord>>;
+    // The n-th record of each start time (records oldest first) is occurrence n.
+    static std::vector<KeyedRecord> Keyed(const std::vector<HistoryRecord>& records);
     std::optional<MergeCounts> MergeRows(const std::string& serial, int boardCode, const std::string& identityText,
-                                         const std::vector<std::pair<DoseConversion, std::vector<HistoryRecord>>>& parts,
-                                         std::uint32_t deviceTime, bool imported, const MergeHook& hook);
+                                         const std::vector<MergePart>& parts, std::uint32_t deviceTime, bool imported,
+                                         const MergeHook& hook);
 
     sqlite3* db_ = nullptr;
     std::string path_;

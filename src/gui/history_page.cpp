@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/context.h"
+#include "archive/history_archive.h"
 #include "gui/history_chart_widget.h"
 #include "gui/page_widgets.h"
 #include "i18n/captions.h"
@@ -49,7 +50,7 @@ QPushButton* Button(const char* name, QStyle::StandardPixmap icon, QWidget* pare
 }  // namespace
 
 HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
-    : QWidget(parent), history_(context.history), language_(context.language) {
+    : QWidget(parent), context_(context), history_(context.history), language_(context.language) {
     setObjectName("TabSheet_DevHistory");
 
     read_ = Button("BitBtn_HIS_Read", QStyle::SP_ArrowDown, this);
@@ -151,7 +152,12 @@ void HistoryPageWidget::ReadClick() {
     // The download runs inside this call and pumps events: show its start as soon as it lets
     // them run, its pages through onPage, and its end below. A click during it only cancels.
     QTimer::singleShot(0, this, &HistoryPageWidget::Refresh);
+    const bool starts = !history_.Downloading();
     history_.BitBtn_HIS_ReadClick();
+    // Every completed download goes into the archive; a failed archive is only reported.
+    if (starts && history_.Loaded())
+        ArchiveCompletedDownload(DefaultArchivePath(), history_, context_.identity,
+                                 {&context_.ui, &context_.log, context_.language});
     Refresh();
 }
 

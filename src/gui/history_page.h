@@ -55,6 +55,7 @@ private:
     void SaveClick();
     std::optional<std::string> ChooseWithDialog(const CsvSaveDialog& dialog);
 
+    AppContext& context_;
     HistoryPage& history_;
     InterfaceLanguage language_ = InterfaceLanguage::Russian;
     CsvFileChooser chooser_;
