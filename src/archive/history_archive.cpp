@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 
@@ -147,7 +148,22 @@ std::string FreeSetAsideName(const std::string& path) {
 
 enum class FileState { Usable, New, Foreign, Damaged, Newer };
 
-FileState Examine(sqlite3* db) {
+// SQLite takes a file too short for a page for an empty database and would write over it; only
+// an empty file (a new archive whose first pages are still in its WAL) may lack the header.
+bool HeaderPlausible(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || info.st_size == 0) return true;
+    static constexpr char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    char header[16] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;  // SQLite reports what is wrong
+    const ssize_t got = ::read(fd, header, sizeof header);
+    ::close(fd);
+    return info.st_size >= 100 && got == sizeof header && std::equal(header, header + 16, kMagic);
+}
+
+FileState Examine(sqlite3* db, const std::string& path) {
+    if (!HeaderPlausible(path)) return FileState::Damaged;
     std::optional<std::int64_t> application = QueryInt(db, "PRAGMA application_id");
     std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
     std::optional<std::int64_t> objects = QueryInt(db, "SELECT count(*) FROM sqlite_master");
@@ -245,7 +261,10 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
     for (int attempt = 0; attempt < 2; ++attempt) {
         sqlite3* db = OpenConnection(path);
         if (!db) return fail("cannot open " + path);
-        FileState state = Examine(db);
+        // The file is only looked at until it is known to be ours: closing must not checkpoint a
+        // damaged file's WAL into it or delete the WAL.
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        FileState state = Examine(db, path);
         if (state == FileState::Newer) {
             sqlite3_close(db);
             return fail(path + " was written by a newer version of the program");
@@ -276,6 +295,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             sqlite3_close(db);
             return fail("cannot prepare " + path + ": " + why);
         }
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
         std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path));
         archive->setAside_ = setAside;
         return archive;
