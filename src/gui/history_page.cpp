@@ -50,7 +50,11 @@ QPushButton* Button(const char* name, QStyle::StandardPixmap icon, QWidget* pare
 }  // namespace
 
 HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
-    : QWidget(parent), context_(context), history_(context.history), language_(context.language) {
+    : QWidget(parent),
+      context_(context),
+      history_(context.history),
+      archiveView_(context.history, context.ui, context.log, context.language, DefaultArchivePath()),
+      language_(context.language) {
     setObjectName("TabSheet_DevHistory");
 
     read_ = Button("BitBtn_HIS_Read", QStyle::SP_ArrowDown, this);
@@ -63,6 +67,8 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     progress_->setTextVisible(false);
     progress_->setFixedHeight(14);
     notice_ = RedNotice("Label_HIS_Version_Msg", this);
+    archive_ = new QCheckBox(this);
+    archive_->setObjectName("CheckBox_HIS_Archive");
 
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);
@@ -70,6 +76,7 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     left->addWidget(progress_);
     left->addSpacing(10);
     left->addWidget(save_);
+    left->addWidget(archive_);
     left->addSpacing(10);
     left->addWidget(delete_);
     left->addStretch(1);
@@ -112,6 +119,7 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
 
     connect(read_, &QPushButton::clicked, this, &HistoryPageWidget::ReadClick);
     connect(save_, &QPushButton::clicked, this, &HistoryPageWidget::SaveClick);
+    connect(archive_, &QCheckBox::clicked, this, &HistoryPageWidget::ArchiveClick);
     connect(delete_, &QPushButton::clicked, this, [this] {
         history_.BitBtn_HIS_DeleteClick();
         Refresh();
@@ -158,6 +166,23 @@ void HistoryPageWidget::ReadClick() {
     if (starts && history_.Loaded())
         ArchiveCompletedDownload(DefaultArchivePath(), history_, context_.identity,
                                  {&context_.ui, &context_.log, context_.language});
+    // The download showed itself; with the box ticked the archive follows, now holding it.
+    if (starts && archiveWanted_) archiveWanted_ = archiveView_.Show(ConnectedSerial());
+    Refresh();
+}
+
+std::string HistoryPageWidget::ConnectedSerial() const {
+    if (!context_.connection.DeviceConnected() || !context_.tick.DeviceRecognised()) return {};
+    return FormatSerial(context_.identity.inf1);
+}
+
+void HistoryPageWidget::ArchiveClick(bool checked) {
+    if (checked) {
+        archiveWanted_ = archiveView_.Show(ConnectedSerial());
+    } else {
+        archiveWanted_ = false;
+        archiveView_.Hide();
+    }
     Refresh();
 }
 
@@ -204,6 +229,9 @@ void HistoryPageWidget::Refresh() {
     progress_->setValue(view.progressPosition);
     notice_->setText(LabelText(view.versionMessage));
     showMaximum_->setChecked(history_.ChartState().showMaximum);
+    // Stays ticked through a download, which shows itself until it ends.
+    archive_->setChecked(archiveWanted_);
+    archive_->setEnabled(!history_.Downloading());
     chart_->SetModel(view.chart);
 
     const bool allowed = history_.PageControl1Changing();
@@ -223,6 +251,7 @@ void HistoryPageWidget::ApplyCaptions(InterfaceLanguage language) {
     forward_->setText(caption("BitBtn_HIS_Vpered"));
     last_->setText(caption("BitBtn_HIS_To_Last"));
     showMaximum_->setText(caption("CheckBox_HIS_Show_MaxVal"));
+    archive_->setText(caption("CheckBox_HIS_Archive"));
     // The read button's caption follows the running download.
     Refresh();
 }

@@ -47,6 +47,7 @@ const std::vector<Caption>& CaptionTable() {
         {"BitBtn_HIS_To_Last", "В конец", "Last"},
         {"CheckBox_HIS_Show_MaxVal", "Показывать всплески", "Show maximum"},
         {"BitBtn_HIS_Save_CSV", "Сохранить CSV", "Save CSV"},
+        {"CheckBox_HIS_Archive", "Архив", "Archive"},
     };
     return table;
 }

@@ -105,6 +105,12 @@ public:
 
     CsvSaveResult Save(bool historyLoaded, const HistoryCsv& csv, InterfaceLanguage language,
                        const CsvFileChooser& chooseFile);
+    // The same for a text produced while it is written (the archive's, which has no size
+    // limit): `produce` hands its pieces to the writer it is given, false when it failed.
+    using CsvTextWriter = std::function<bool(std::string_view)>;
+    using CsvTextProducer = std::function<bool(const CsvTextWriter& write)>;
+    CsvSaveResult Save(bool historyLoaded, const CsvTextProducer& produce, InterfaceLanguage language,
+                       const CsvFileChooser& chooseFile);
 
     static CsvSaveDialog Dialog(InterfaceLanguage language, const std::string& lastFileName);
     // Empty at start; the file of every attempt that got a file opened.
