@@ -11,7 +11,8 @@ inline constexpr TextPair kArchiveForeign{"Файл архива истории 
 inline constexpr TextPair kArchiveMovedTo{";\r\nфайл перенесён в\r\n", ";\r\nthe file was moved to\r\n"};
 inline constexpr TextPair kArchiveNewStarted{"\r\nНачат новый архив", "\r\nA new archive was started"};
 
-// The "Archive" check box with nothing to show.
+// The history page's check box, and what it says when there is nothing to show.
+inline constexpr TextPair kArchiveBoxCaption{"Архив", "Archive"};
 inline constexpr TextPair kArchiveEmpty{"Архив истории пуст", "The history archive is empty"};
 inline constexpr TextPair kArchiveNoRecordsOf{"В архиве истории нет записей прибора ",
                                               "The history archive holds no records of the device "};

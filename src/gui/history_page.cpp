@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/context.h"
+#include "archive/archive_texts.h"
 #include "archive/history_archive.h"
 #include "gui/history_chart_widget.h"
 #include "gui/page_widgets.h"
@@ -251,7 +252,7 @@ void HistoryPageWidget::ApplyCaptions(InterfaceLanguage language) {
     forward_->setText(caption("BitBtn_HIS_Vpered"));
     last_->setText(caption("BitBtn_HIS_To_Last"));
     showMaximum_->setText(caption("CheckBox_HIS_Show_MaxVal"));
-    archive_->setText(caption("CheckBox_HIS_Archive"));
+    archive_->setText(Q(kArchiveBoxCaption.Pick(language)));
     // The read button's caption follows the running download.
     Refresh();
 }

@@ -47,7 +47,6 @@ const std::vector<Caption>& CaptionTable() {
         {"BitBtn_HIS_To_Last", "В конец", "Last"},
         {"CheckBox_HIS_Show_MaxVal", "Показывать всплески", "Show maximum"},
         {"BitBtn_HIS_Save_CSV", "Сохранить CSV", "Save CSV"},
-        {"CheckBox_HIS_Archive", "Архив", "Archive"},
     };
     return table;
 }
