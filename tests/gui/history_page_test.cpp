@@ -275,7 +275,15 @@ private slots:
         for (int shown : shownPages) QCOMPARE(shown, int(Page::History));
         for (bool enabled : tabBarEnabled + panelEnabled + saveEnabled + deleteEnabled) QVERIFY(!enabled);
 
-        // Loaded: the minute chart of the download time.
+        // Loaded: the minute chart of the download time, and the download in the archive.
+        const auto& log = context_->log.Lines();
+        const HistoryStore& store = context_->history.Store();
+        std::uint32_t counted = 0;
+        for (std::uint32_t i = 0; i < store.RecordCount(); ++i) counted += store.RecordAt(i)->Counts() ? 1 : 0;
+        const std::string archived =
+            "# ARCHIVE: " + std::to_string(counted) + " new records of 123-45678 (0 updated, 0 unchanged)";
+        QVERIFY2(std::find(log.begin(), log.end(), archived) != log.end(), context_->log.LastLoggedLine().c_str());
+        QVERIFY(std::filesystem::exists(folder_->File("data/kalvo/history.sqlite")));
         QCOMPARE(page->ReadButton()->text(), QString("Read"));
         QVERIFY(page->NavigationPanel()->isEnabled());
         QVERIFY(page->SaveButton()->isEnabled());
