@@ -120,6 +120,18 @@ struct ImportError {
     std::string reason;
 };
 
+// One record line of a CSV file the program saved, read back.
+struct SavedCsvLine {
+    HistoryRecord record;  // what the file does not carry is that of an ordinary measurement
+    DoseConversion conversion;
+    bool operator==(const SavedCsvLine&) const = default;
+};
+
+// Reads the text of a CSV file the program saved: the header line, then lines exactly as
+// HistoryCsvLine writes them with their own row numbers, CR LF after every line, one family.
+// The lines in file order (newest first); nullopt with the first wrong line otherwise.
+std::optional<std::vector<SavedCsvLine>> ParseSavedCsv(std::string_view text, ImportError* error = nullptr);
+
 class HistoryArchive {
 public:
     // Opens (or starts) the archive at `path`, creating its folder (mode 0700). A file that is
