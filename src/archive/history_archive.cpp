@@ -474,6 +474,20 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
     return devices;
 }
 
+std::optional<std::string> HistoryArchive::LatestSerial() {
+    Statement latest(db_,
+                     "SELECT d.serial FROM downloads w JOIN devices d ON d.id = w.device ORDER BY w.id DESC LIMIT 1");
+    if (latest.Step() != SQLITE_ROW) return std::nullopt;
+    return latest.Text(0);
+}
+
+ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart) {
+    std::uint64_t seconds = 0;
+    for (const ChartBar& bar : chart.bars) seconds += bar.seconds;
+    const std::uint64_t last = std::uint64_t{chart.startTime} + (seconds ? seconds - 1 : 0);
+    return {serial, chart.startTime, static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF))};
+}
+
 std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& serial) {
     for (ArchiveDeviceSummary& summary : Devices())
         if (summary.serial == serial) return std::move(summary);

@@ -26,6 +26,7 @@
 #include "link/device_identity.h"
 #include "measure/calendar.h"
 #include "measure/dose_conversion.h"
+#include "measure/history_chart.h"
 #include "measure/history_image.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
@@ -114,6 +115,10 @@ private:
     DoseConversion conversion_;
 };
 
+// The records of the period a chart shows: from its first bar's first second to its last bar's
+// last second.
+ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart);
+
 // Why an import was refused: the 1-based line and what is wrong with it.
 struct ImportError {
     std::uint32_t line = 0;
@@ -154,6 +159,9 @@ public:
 
     // Every device, ordered by serial number.
     std::vector<ArchiveDeviceSummary> Devices();
+    // The device of the latest download or import (the window's "last one used" without a
+    // device); nullopt for an empty archive.
+    std::optional<std::string> LatestSerial();
     std::optional<ArchiveDeviceSummary> Device(const std::string& serial);
 
     // The device's records for the chart; nullopt when the device is not in the archive.

@@ -215,6 +215,54 @@ TEST_F(ArchiveTest, ChartAndCsvOverTheArchiveEqualThoseOfADownload) {
     EXPECT_EQ(Csv(*archive, {"999-99999"}), std::string(kCsvHeaderLine) + "\r\n");
 }
 
+// What the window's Archive box needs: the last device used, and Save CSV of the period shown
+// through the save's usual questions, streamed from the archive.
+TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LatestSerial(), std::nullopt);
+    const std::vector<HistoryRecord> all = Ring(890000000, 3000, 4);
+    ASSERT_TRUE(archive->Merge(Download(all)));
+    ArchiveDownload other = Download(Ring(890000000, 20, 8));
+    other.serial = "520-00001";
+    ASSERT_TRUE(archive->Merge(other));
+    EXPECT_EQ(archive->LatestSerial(), "520-00001");
+    ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 10})));
+    EXPECT_EQ(archive->LatestSerial(), "123-45678");
+
+    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(source);
+    ChartRequest request{HistoryLevel::Day, SecondsToDateTime(all[1500].startTime), source->Conversion(), false,
+                         InterfaceLanguage::English};
+    const ChartModel day = DrawHistoryChart(*source, request);
+    const ArchiveQuery query = PeriodQuery("123-45678", day);
+    EXPECT_EQ(query.from, DateTimeToSeconds(PeriodStart(HistoryLevel::Day, request.position)));
+    EXPECT_EQ(query.to, query.from + 86399);
+    std::vector<HistoryRecord> period;
+    for (const HistoryRecord& record : all)
+        if (record.startTime >= query.from && record.startTime <= query.to) period.push_back(record);
+    ASSERT_GT(period.size(), 10u);
+
+    LocalCsvFileAccess files;
+    HistoryCsvSaver saver(ui, files);
+    const std::string file = folder.File("day.csv");
+    auto save = [&] {
+        return saver.Save(
+            true,
+            [&](CsvFileAccess& out) {
+                return archive->WriteCsv(query, [&](std::string_view data) { return out.Write(data); });
+            },
+            InterfaceLanguage::English, [&](const CsvSaveDialog&) { return std::optional<std::string>(file); });
+    };
+    EXPECT_EQ(save(), CsvSaveResult::Saved);
+    EXPECT_EQ(ReadFile(file), DownloadCsv(period, kR630));
+    // The usual question before an existing file is replaced; No keeps it.
+    WriteFile(file, "kept");
+    EXPECT_EQ(save(), CsvSaveResult::NotRewritten);
+    EXPECT_EQ(ui.calls.back(), "confirm warning: File\r\n" + file + "\r\nalready exists\r\nRewrite?");
+    EXPECT_EQ(ReadFile(file), "kept");
+}
+
 TEST_F(ArchiveTest, ASavedCsvImportsBackAndAnythingElseIsRefusedWithItsLine) {
     const std::vector<HistoryRecord> all = Ring(860000000, 1500, 5);
     const std::string saved = DownloadCsv(all, kR630);
