@@ -365,6 +365,51 @@ TEST_F(ArchiveTest, AMergeKilledMidwayLeavesTheEarlierContents) {
     EXPECT_TRUE(ui.calls.empty());
 }
 
+// The window and kalvo-cli at once: a second merge that starts while the first holds the write
+// lock waits for it (busy timeout) and both land whole.
+TEST_F(ArchiveTest, TwoProcessesMergingAtOnceBothLand) {
+    const std::vector<HistoryRecord> all = Ring(875000000, 2 * 65280, 12);
+    const ArchiveDownload first = Download({all.begin(), all.begin() + 65280 + 1000});
+    const ArchiveDownload second = Download({all.begin() + 65280, all.end()});
+    ASSERT_TRUE(Open());  // made before the children race to make it
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    std::fflush(nullptr);
+    auto child = [&](bool isFirst) {
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        auto archive = HistoryArchive::Open(Path(), {});
+        if (!archive) ::_exit(3);
+        std::optional<MergeCounts> counts;
+        if (isFirst) {
+            // Tells the other one to begin while this merge holds the lock.
+            MergeHook hook{1000, [&](std::uint32_t merged) {
+                               if (merged == 1000 && ::write(started[1], "x", 1) != 1) ::_exit(5);
+                           }};
+            counts = archive->Merge(first, hook);
+        } else {
+            char byte = 0;
+            if (::read(started[0], &byte, 1) != 1) ::_exit(6);
+            counts = archive->Merge(second);
+        }
+        ::_exit(counts ? 0 : 4);
+    };
+    const pid_t a = child(true), b = child(false);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    for (pid_t pid : {a, b}) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    ::close(started[0]);
+    ::close(started[1]);
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), Counted(all));
+    EXPECT_EQ(archive->Device("123-45678")->downloads, 2u);
+}
+
 TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
     // A real archive, then cut short.
     std::string whole;
