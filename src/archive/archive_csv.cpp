@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "archive/history_archive.h"
 #include "measure/history_csv.h"

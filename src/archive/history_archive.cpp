@@ -1,14 +1,13 @@
 #include "archive/history_archive.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
+#include <unistd.h>  // link, unlink: a move that never replaces a file
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
-#include <map>
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
