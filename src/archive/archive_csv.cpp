@@ -2,11 +2,11 @@
 // read back from files the program saved.
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "archive/history_archive.h"
 #include "measure/history_csv.h"
@@ -131,17 +131,13 @@ std::optional<MergeCounts> HistoryArchive::ImportCsv(const std::string& path, co
     return ImportCsvText(text.str(), serial, error);
 }
 
-std::optional<MergeCounts> HistoryArchive::ImportCsvText(std::string_view text, const std::string& serial,
-                                                         ImportError* error) {
-    auto refuse = [error](std::uint32_t line, std::string reason) -> std::optional<MergeCounts> {
+std::optional<std::vector<SavedCsvLine>> ParseSavedCsv(std::string_view text, ImportError* error) {
+    auto refuse = [error](std::uint32_t line, std::string reason) -> std::optional<std::vector<SavedCsvLine>> {
         if (error) *error = {line, std::move(reason)};
         return std::nullopt;
     };
-    // The file's records (newest first) and the conversion of each.
-    std::vector<HistoryRecord> records;
-    std::vector<DoseConversion> conversions;
+    std::vector<SavedCsvLine> lines;
     int family = 0;
-
     std::uint32_t lineNumber = 0;
     std::size_t begin = 0;
     while (begin < text.size()) {
@@ -164,51 +160,59 @@ std::optional<MergeCounts> HistoryArchive::ImportCsvText(std::string_view text, 
         std::optional<std::uint32_t> sensitivity = ParseNumber<std::uint32_t>(fields[8]);
         if (!start || !length || !pulses || !sensors || !calibration || !sensitivity)
             return refuse(lineNumber, "a number field is not a plain decimal number in range");
-        DoseConversion conversion;
-        conversion.sensors = *sensors;
-        conversion.sensitivity = *sensitivity;
-        conversion.calibrationX100 = *calibration;
-        if (!KnownConversion(conversion) || *calibration < kCalibrationMinX100 || *calibration > kCalibrationMaxX100)
+        SavedCsvLine saved;
+        saved.conversion.sensors = *sensors;
+        saved.conversion.sensitivity = *sensitivity;
+        saved.conversion.calibrationX100 = *calibration;
+        if (!KnownConversion(saved.conversion) || *calibration < kCalibrationMinX100 ||
+            *calibration > kCalibrationMaxX100)
             return refuse(lineNumber, "sensor count, calibration or divisor of no R630 or R520");
         // Everything else (date, time, constants, the formula naming its own row) must be what
         // the program writes for these values.
-        if (line != HistoryCsvLine(lineNumber, *start, *length, *pulses, conversion))
+        if (line != HistoryCsvLine(lineNumber, *start, *length, *pulses, saved.conversion))
             return refuse(lineNumber, "the line is not as the program writes it (date, time, constant or formula)");
-        const int lineFamily = conversion.sensors == 2 ? kBoardCodeR630 : kBoardCodeR520;
+        const int lineFamily = saved.conversion.sensors == 2 ? kBoardCodeR630 : kBoardCodeR520;
         if (family != 0 && lineFamily != family) return refuse(lineNumber, "lines of both families in one file");
         family = lineFamily;
 
-        HistoryRecord record;
         // What the file does not carry: an ordinary committed measurement of the device.
-        record.status = kHistoryStatusExported1;
-        record.commit = 0;
-        record.spare2 = 0;
-        record.spare14 = 0xFFFF;
-        record.startTime = *start;
-        record.length = *length;
-        record.pulses = *pulses;
-        records.push_back(record);
-        conversions.push_back(conversion);
+        saved.record.status = kHistoryStatusExported1;
+        saved.record.commit = 0;
+        saved.record.spare2 = 0;
+        saved.record.spare14 = 0xFFFF;
+        saved.record.startTime = *start;
+        saved.record.length = *length;
+        saved.record.pulses = *pulses;
+        lines.push_back(saved);
     }
     if (lineNumber == 0) return refuse(1, "the file is empty");
-    if (records.empty()) return MergeCounts{};
+    return lines;
+}
+
+std::optional<MergeCounts> HistoryArchive::ImportCsvText(std::string_view text, const std::string& serial,
+                                                         ImportError* error) {
+    std::optional<std::vector<SavedCsvLine>> lines = ParseSavedCsv(text, error);
+    if (!lines) return std::nullopt;
+    if (lines->empty()) return MergeCounts{};
 
     // Oldest first, as a download numbers the occurrences of a start time; then one part per
     // conversion.
-    std::reverse(records.begin(), records.end());
-    std::reverse(conversions.begin(), conversions.end());
+    std::vector<HistoryRecord> records;
+    records.reserve(lines->size());
+    for (auto it = lines->rbegin(); it != lines->rend(); ++it) records.push_back(it->record);
     std::vector<KeyedRecord> keyed = Keyed(records);
     std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, std::size_t> partOf;
     std::vector<MergePart> parts;
     for (std::size_t i = 0; i < keyed.size(); ++i) {
-        const DoseConversion& conversion = conversions[i];
+        const DoseConversion& conversion = (*lines)[lines->size() - 1 - i].conversion;
         auto key = std::make_tuple(conversion.sensors, conversion.sensitivity, conversion.calibrationX100);
         auto [it, added] = partOf.emplace(key, parts.size());
         if (added) parts.emplace_back(conversion, std::vector<KeyedRecord>{});
         parts[it->second].second.push_back(keyed[i]);
     }
+    const int family = lines->front().conversion.sensors == 2 ? kBoardCodeR630 : kBoardCodeR520;
     std::optional<MergeCounts> counts = MergeRows(serial, family, "", parts, 0, true, {});
-    if (!counts) return refuse(0, "archive: " + lastError_);
+    if (!counts && error) *error = {0, "archive: " + lastError_};
     return counts;
 }
 

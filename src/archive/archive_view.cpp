@@ -20,14 +20,9 @@ bool HistoryArchiveView::Show(const std::string& serial) {
 
     std::string shown = serial;
     if (shown.empty()) {
-        std::uint32_t newest = 0;
-        for (const ArchiveDeviceSummary& device : archive->Devices()) {
-            if (device.recordCount > 0 && (shown.empty() || device.lastTime >= newest)) {
-                shown = device.serial;
-                newest = device.lastTime;
-            }
-        }
-        if (shown.empty()) return fail(kArchiveEmpty);
+        std::optional<std::string> latest = archive->LatestSerial();
+        if (!latest) return fail(kArchiveEmpty);
+        shown = *latest;
     }
     std::optional<ArchiveRecordSource> records = archive->LoadRecords(shown);
     if (!records || records->RecordCount() == 0) return fail(kArchiveNoRecordsOf, shown);
@@ -37,8 +32,8 @@ bool HistoryArchiveView::Show(const std::string& serial) {
     const std::uint32_t newest = records->NewestTime();
     history_.ShowOtherRecords(
         std::make_shared<const ArchiveRecordSource>(std::move(*records)), conversion, newest,
-        [archive, shown](std::uint32_t from, std::uint32_t to, const HistoryCsvSaver::CsvTextWriter& write) {
-            return archive->WriteCsv({shown, from, to}, write);
+        [archive, shown](const ChartModel& chart, const std::function<bool(std::string_view)>& write) {
+            return archive->WriteCsv(PeriodQuery(shown, chart), write);
         });
     return true;
 }

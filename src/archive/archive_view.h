@@ -18,7 +18,7 @@ public:
                        std::string path)
         : history_(history), ui_(ui), log_(log), language_(language), path_(std::move(path)) {}
 
-    // Ticked: loads the archive of device `serial` (empty: the one whose records reach furthest).
+    // Ticked: loads the archive of device `serial` (empty: the device of the latest download).
     // False, with a message, when there is nothing to show; the download stays shown.
     bool Show(const std::string& serial);
     // Unticked: the last download again.

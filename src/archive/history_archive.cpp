@@ -1,15 +1,13 @@
 #include "archive/history_archive.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <unistd.h>  // link, unlink: a move that never replaces a file
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <algorithm>
-#include <map>
+#include <filesystem>
+#include <fstream>
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
@@ -104,32 +102,31 @@ std::optional<std::string> QueryText(sqlite3* db, const char* sql) {
     return statement.Text(0);
 }
 
-// Creates the missing folders of `path`'s parent, each private to the user.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty()) return true;
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-    std::string::size_type slash = folder.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-std::string ParentOf(const std::string& path) {
-    std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
+// Creates the missing folders of an archive's path, each private to the user (the history is
+// personal data).
+bool MakeFolders(const std::filesystem::path& folder) {
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec)) return true;
+    if (!MakeFolders(folder.parent_path())) return false;
+    if (!std::filesystem::create_directory(folder, ec) && !std::filesystem::is_directory(folder, ec)) return false;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    return true;
 }
 
 bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 // Moves a file to a name that nothing holds yet; link + unlink never replaces an existing file
 // the way rename would.
 bool MoveNoReplace(const std::string& from, const std::string& to) {
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    return ::unlink(from.c_str()) == 0;
+    if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0;
+    // A file system without hard links: the name was found free just before.
+    std::error_code ec;
+    if (Exists(to)) return false;
+    std::filesystem::rename(from, to, ec);
+    return !ec;
 }
 
 // history.sqlite.damaged-YYYYMMDD-hhmmss[-N], free together with its -wal and -shm names.
@@ -151,15 +148,14 @@ enum class FileState { Usable, New, Foreign, Damaged, Newer };
 // SQLite takes a file too short for a page for an empty database and would write over it; only
 // an empty file (a new archive whose first pages are still in its WAL) may lack the header.
 bool HeaderPlausible(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || info.st_size == 0) return true;
-    static constexpr char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f', 'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size == 0) return true;  // missing, or nothing to overwrite; SQLite reports the rest
+    static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
     char header[16] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;  // SQLite reports what is wrong
-    const ssize_t got = ::read(fd, header, sizeof header);
-    ::close(fd);
-    return info.st_size >= 100 && got == sizeof header && std::equal(header, header + 16, kMagic);
+    std::ifstream in(path, std::ios::binary);
+    in.read(header, sizeof header);
+    return size >= 100 && in.gcount() == sizeof header && std::string_view(header, sizeof header) == kMagic;
 }
 
 FileState Examine(sqlite3* db, const std::string& path) {
@@ -255,7 +251,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
         return nullptr;
     };
     if (path.empty()) return fail("no data folder (neither XDG_DATA_HOME nor HOME is set)");
-    if (!MakeFolders(ParentOf(path))) return fail("cannot create the folder of " + path);
+    if (!MakeFolders(std::filesystem::path(path).parent_path())) return fail("cannot create the folder of " + path);
 
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -274,10 +270,12 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             if (attempt > 0) return fail("cannot start a new archive at " + path);
             setAside = FreeSetAsideName(path);
             if (!MoveNoReplace(path, setAside)) return fail("cannot move " + path + " aside");
-            // The journal files belong to the file set aside; a new archive must not take them.
+            // The journal files belong to the file set aside; a new archive must never replay its
+            // WAL, so one that cannot go along is removed.
             for (const char* suffix : {"-wal", "-shm"}) {
                 const std::string from = path + suffix;
-                if (Exists(from) && !MoveNoReplace(from, setAside + suffix)) ::unlink(from.c_str());
+                std::error_code ec;
+                if (Exists(from) && !MoveNoReplace(from, setAside + suffix)) std::filesystem::remove(from, ec);
             }
             const std::string text =
                 (state == FileState::Foreign ? kArchiveForeign : kArchiveDamaged).Pick(notices.language) +
@@ -289,7 +287,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             if (notices.ui) notices.ui->ShowMessage(MessageKind::Warning, text);
             continue;
         }
-        if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = NORMAL") ||
+        if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = FULL") ||
             (state == FileState::New && !CreateSchema(db))) {
             std::string why = sqlite3_errmsg(db);
             sqlite3_close(db);
@@ -472,6 +470,20 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
         devices.push_back(std::move(summary));
     }
     return devices;
+}
+
+std::optional<std::string> HistoryArchive::LatestSerial() {
+    Statement latest(db_,
+                     "SELECT d.serial FROM downloads w JOIN devices d ON d.id = w.device ORDER BY w.id DESC LIMIT 1");
+    if (latest.Step() != SQLITE_ROW) return std::nullopt;
+    return latest.Text(0);
+}
+
+ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart) {
+    std::uint64_t seconds = 0;
+    for (const ChartBar& bar : chart.bars) seconds += bar.seconds;
+    const std::uint64_t last = std::uint64_t{chart.startTime} + (seconds ? seconds - 1 : 0);
+    return {serial, chart.startTime, static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF))};
 }
 
 std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& serial) {

@@ -26,6 +26,7 @@
 #include "link/device_identity.h"
 #include "measure/calendar.h"
 #include "measure/dose_conversion.h"
+#include "measure/history_chart.h"
 #include "measure/history_image.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
@@ -114,11 +115,27 @@ private:
     DoseConversion conversion_;
 };
 
+// The records of the period a chart shows: from its first bar's first second to its last bar's
+// last second.
+ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart);
+
 // Why an import was refused: the 1-based line and what is wrong with it.
 struct ImportError {
     std::uint32_t line = 0;
     std::string reason;
 };
+
+// One record line of a CSV file the program saved, read back.
+struct SavedCsvLine {
+    HistoryRecord record;  // what the file does not carry is that of an ordinary measurement
+    DoseConversion conversion;
+    bool operator==(const SavedCsvLine&) const = default;
+};
+
+// Reads the text of a CSV file the program saved: the header line, then lines exactly as
+// HistoryCsvLine writes them with their own row numbers, CR LF after every line, one family.
+// The lines in file order (newest first); nullopt with the first wrong line otherwise.
+std::optional<std::vector<SavedCsvLine>> ParseSavedCsv(std::string_view text, ImportError* error = nullptr);
 
 class HistoryArchive {
 public:
@@ -142,6 +159,9 @@ public:
 
     // Every device, ordered by serial number.
     std::vector<ArchiveDeviceSummary> Devices();
+    // The device of the latest download or import (the window's "last one used" without a
+    // device); nullopt for an empty archive.
+    std::optional<std::string> LatestSerial();
     std::optional<ArchiveDeviceSummary> Device(const std::string& serial);
 
     // The device's records for the chart; nullopt when the device is not in the archive.

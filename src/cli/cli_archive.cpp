@@ -105,6 +105,9 @@ bool ParseArchiveArguments(const std::vector<std::string_view>& args, CliOptions
                 else
                     options.to = time;
             }
+        } else if (arg.empty()) {
+            err << "kalvo-cli: an empty argument for archive " << action << '\n';
+            return false;
         } else if (arg.size() > 1 && arg[0] == '-') {
             err << "kalvo-cli: unknown option " << arg << " for archive " << action << '\n';
             return false;

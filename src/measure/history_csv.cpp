@@ -95,12 +95,11 @@ CsvSaveDialog HistoryCsvSaver::Dialog(InterfaceLanguage language, const std::str
 
 CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, InterfaceLanguage language,
                                     const CsvFileChooser& chooseFile) {
-    return Save(historyLoaded, [&csv](const CsvTextWriter& write) { return write(csv.Text()); }, language,
-                chooseFile);
+    return Save(historyLoaded, [&csv](CsvFileAccess& file) { return file.Write(csv.Text()); }, language, chooseFile);
 }
 
-CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const CsvTextProducer& produce, InterfaceLanguage language,
-                                    const CsvFileChooser& chooseFile) {
+CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const std::function<bool(CsvFileAccess& file)>& writeText,
+                                    InterfaceLanguage language, const CsvFileChooser& chooseFile) {
     if (!historyLoaded) {
         ui_.ShowMessage(MessageKind::Error, kCsvNotLoaded.Pick(language));
         return CsvSaveResult::NotLoaded;
@@ -131,7 +130,7 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const CsvTextProducer& p
         return CsvSaveResult::CreateFailed;
     }
 
-    bool written = produce([this](std::string_view piece) { return files_.Write(piece); });
+    bool written = writeText(files_);
     // The old file is replaced only by a complete new one; a failed sync or rename is a failed
     // write too.
     written = files_.Close(written) && written;

@@ -1,7 +1,5 @@
 #include "measure/history_download.h"
 
-#include <algorithm>
-
 #include "app/context.h"
 #include "measure/history_access.h"
 #include "measure/history_texts.h"
@@ -112,15 +110,6 @@ void HistoryPage::ShowDownload() {
     view_.chart = std::move(downloadModel_);
     // Redrawn: the maximum may have been switched meanwhile.
     Draw();
-}
-
-std::optional<std::pair<std::uint32_t, std::uint32_t>> HistoryPage::PeriodShown() const {
-    const ChartModel& chart = view_.chart;
-    if (chart.bars.empty()) return std::nullopt;
-    std::uint64_t seconds = 0;
-    for (const ChartBar& bar : chart.bars) seconds += bar.seconds;
-    std::uint64_t last = std::min<std::uint64_t>(chart.startTime + seconds - 1, 0xFFFFFFFF);
-    return std::pair{chart.startTime, static_cast<std::uint32_t>(last)};
 }
 
 bool HistoryPage::Transfer() {
@@ -235,10 +224,11 @@ void HistoryPage::ChartBarDoubleClick(int index) {
 CsvSaveResult HistoryPage::BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile) {
     HistoryCsvSaver saver(context_.ui, files);
     if (other_ && otherCsv_) {
-        const auto period = PeriodShown();
         return saver.Save(
-            period.has_value(),
-            [&](const HistoryCsvSaver::CsvTextWriter& write) { return otherCsv_(period->first, period->second, write); },
+            !view_.chart.bars.empty(),
+            [this](CsvFileAccess& file) {
+                return otherCsv_(view_.chart, [&file](std::string_view piece) { return file.Write(piece); });
+            },
             context_.language, chooseFile);
     }
     return saver.Save(store_.Loaded(), csv_, context_.language, chooseFile);

@@ -9,9 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "measure/calendar.h"
 #include "measure/history_chart.h"
@@ -60,9 +59,9 @@ public:
     // Saves the download's CSV, or while other records are shown their CSV of the period shown.
     CsvSaveResult BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile);
 
-    // The CSV of other records whose start lies in [from, to], streamed to `write`.
-    using OtherRecordsCsv = std::function<bool(std::uint32_t from, std::uint32_t to,
-                                               const HistoryCsvSaver::CsvTextWriter& write)>;
+    // The CSV of the other records in the period `chart` shows, its pieces handed to `write`.
+    using OtherRecordsCsv =
+        std::function<bool(const ChartModel& chart, const std::function<bool(std::string_view)>& write)>;
     // Shows other records than the download (the archive's) with the same levels, navigation
     // and drill-down, drawn with `conversion`, from the minute of their newest record. The
     // download's chart position is kept for ShowDownload.
@@ -70,8 +69,6 @@ public:
                           std::uint32_t newestTime, OtherRecordsCsv csv);
     void ShowDownload();
     bool ShowingOtherRecords() const { return other_ != nullptr; }
-    // Device seconds of the first and the last second of the period drawn; nullopt before a draw.
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> PeriodShown() const;
 
     const HistoryView& View() const { return view_; }
     bool Loaded() const { return store_.Loaded(); }

@@ -215,6 +215,54 @@ TEST_F(ArchiveTest, ChartAndCsvOverTheArchiveEqualThoseOfADownload) {
     EXPECT_EQ(Csv(*archive, {"999-99999"}), std::string(kCsvHeaderLine) + "\r\n");
 }
 
+// What the window's Archive box needs: the last device used, and Save CSV of the period shown
+// through the save's usual questions, streamed from the archive.
+TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LatestSerial(), std::nullopt);
+    const std::vector<HistoryRecord> all = Ring(890000000, 3000, 4);
+    ASSERT_TRUE(archive->Merge(Download(all)));
+    ArchiveDownload other = Download(Ring(890000000, 20, 8));
+    other.serial = "520-00001";
+    ASSERT_TRUE(archive->Merge(other));
+    EXPECT_EQ(archive->LatestSerial(), "520-00001");
+    ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 10})));
+    EXPECT_EQ(archive->LatestSerial(), "123-45678");
+
+    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(source);
+    ChartRequest request{HistoryLevel::Day, SecondsToDateTime(all[1500].startTime), source->Conversion(), false,
+                         InterfaceLanguage::English};
+    const ChartModel day = DrawHistoryChart(*source, request);
+    const ArchiveQuery query = PeriodQuery("123-45678", day);
+    EXPECT_EQ(query.from, DateTimeToSeconds(PeriodStart(HistoryLevel::Day, request.position)));
+    EXPECT_EQ(query.to, query.from + 86399);
+    std::vector<HistoryRecord> period;
+    for (const HistoryRecord& record : all)
+        if (record.startTime >= query.from && record.startTime <= query.to) period.push_back(record);
+    ASSERT_GT(period.size(), 10u);
+
+    LocalCsvFileAccess files;
+    HistoryCsvSaver saver(ui, files);
+    const std::string file = folder.File("day.csv");
+    auto save = [&] {
+        return saver.Save(
+            true,
+            [&](CsvFileAccess& out) {
+                return archive->WriteCsv(query, [&](std::string_view data) { return out.Write(data); });
+            },
+            InterfaceLanguage::English, [&](const CsvSaveDialog&) { return std::optional<std::string>(file); });
+    };
+    EXPECT_EQ(save(), CsvSaveResult::Saved);
+    EXPECT_EQ(ReadFile(file), DownloadCsv(period, kR630));
+    // The usual question before an existing file is replaced; No keeps it.
+    WriteFile(file, "kept");
+    EXPECT_EQ(save(), CsvSaveResult::NotRewritten);
+    EXPECT_EQ(ui.calls.back(), "confirm warning: File\r\n" + file + "\r\nalready exists\r\nRewrite?");
+    EXPECT_EQ(ReadFile(file), "kept");
+}
+
 TEST_F(ArchiveTest, ASavedCsvImportsBackAndAnythingElseIsRefusedWithItsLine) {
     const std::vector<HistoryRecord> all = Ring(860000000, 1500, 5);
     const std::string saved = DownloadCsv(all, kR630);
@@ -315,6 +363,51 @@ TEST_F(ArchiveTest, AMergeKilledMidwayLeavesTheEarlierContents) {
     // And the same merge, let through, completes.
     EXPECT_EQ(archive->Merge(full)->added, Counted(full.records).size());
     EXPECT_TRUE(ui.calls.empty());
+}
+
+// The window and kalvo-cli at once: a second merge that starts while the first holds the write
+// lock waits for it (busy timeout) and both land whole.
+TEST_F(ArchiveTest, TwoProcessesMergingAtOnceBothLand) {
+    const std::vector<HistoryRecord> all = Ring(875000000, 2 * 65280, 12);
+    const ArchiveDownload first = Download({all.begin(), all.begin() + 65280 + 1000});
+    const ArchiveDownload second = Download({all.begin() + 65280, all.end()});
+    ASSERT_TRUE(Open());  // made before the children race to make it
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    std::fflush(nullptr);
+    auto child = [&](bool isFirst) {
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        auto archive = HistoryArchive::Open(Path(), {});
+        if (!archive) ::_exit(3);
+        std::optional<MergeCounts> counts;
+        if (isFirst) {
+            // Tells the other one to begin while this merge holds the lock.
+            MergeHook hook{1000, [&](std::uint32_t merged) {
+                               if (merged == 1000 && ::write(started[1], "x", 1) != 1) ::_exit(5);
+                           }};
+            counts = archive->Merge(first, hook);
+        } else {
+            char byte = 0;
+            if (::read(started[0], &byte, 1) != 1) ::_exit(6);
+            counts = archive->Merge(second);
+        }
+        ::_exit(counts ? 0 : 4);
+    };
+    const pid_t a = child(true), b = child(false);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    for (pid_t pid : {a, b}) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    ::close(started[0]);
+    ::close(started[1]);
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), Counted(all));
+    EXPECT_EQ(archive->Device("123-45678")->downloads, 2u);
 }
 
 TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
