@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "cli/cli_archive.h"
 #include "cli/cli_commands.h"
 
 using kalvo::fuzz::Check;
@@ -43,14 +44,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& command = options->command;
         static const std::set<std::string> kCommands{"ports",    "doctor",   "ping",     "identify", "measure",
                                                      "history",  "update",   "firmware", "settings", "clock",
-                                                     "calibration"};
+                                                     "calibration", "archive"};
         Check(kCommands.count(command) == 1);
-        Check(command == "ports" || command == "doctor" || command == "firmware" ||
+        Check(command == "ports" || command == "doctor" || command == "firmware" || command == "archive" ||
               (options->port >= 0 && options->port <= 250));
         Check(options->count >= 1);
         Check(options->chartLevel.empty() || ParseHistoryLevel(options->chartLevel));
         Check(options->chartAt.empty() || ParseDeviceTime(options->chartAt));
         Check(command != "history" || !options->csvFile.empty() || !options->chartLevel.empty() || options->erase);
+        if (command == "archive") {
+            // An action, a serial number for all but list, a file or a level as the action needs.
+            const std::string& action = options->archiveAction;
+            Check(action == "list" || action == "csv" || action == "chart" || action == "import");
+            Check(action == "list" ? options->serial.empty() || IsSerialText(options->serial) : IsSerialText(options->serial));
+            Check((action == "csv" || action == "import") == !options->archiveFile.empty());
+            Check((action == "chart") == !options->chartLevel.empty());
+            Check(!options->from || !options->to || *options->from <= *options->to);
+        }
     }
 
     // The time of --at on its own, as the whole input.

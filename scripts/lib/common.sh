@@ -14,6 +14,8 @@ KALVO_PACKAGING_PACKAGES=(dpkg-dev lintian)
 # the sanitizer runtimes.
 KALVO_FUZZ_PACKAGES=(cmake ninja-build ccache clang libclang-rt-14-dev)
 KALVO_PACKAGES+=(clang libclang-rt-14-dev)
+# The history archive.
+KALVO_PACKAGES+=(libsqlite3-dev)
 # Only for pictures of the window.
 KALVO_GUI_PACKAGES=(xvfb xauth)
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "archive/history_archive.h"
+#include "cli/cli_archive.h"
 #include "cli/cli_doctor.h"
 #include "firmware/device_information.h"
 #include "measure/history_texts.h"
@@ -102,6 +104,19 @@ std::string CliUsage() {
            "  clock --port N [--set]       print the device clock; --set writes the PC's (--yes)\n"
            "  calibration --port N [--set TEXT]\n"
            "                               print K; --set writes K typed as TEXT, 1,27 (--yes)\n"
+           "  archive list                 the devices in the history archive: records, first\n"
+           "                               and last time\n"
+           "  archive csv --serial S [--from T] [--to T] FILE\n"
+           "                               write the device's archived records as the history's\n"
+           "                               CSV (an existing FILE is replaced only with --yes)\n"
+           "  archive chart --serial S LEVEL [--at T]\n"
+           "                               print the bars of LEVEL over the archive (as history\n"
+           "                               --chart; default: at the newest record)\n"
+           "  archive import FILE --serial S\n"
+           "                               put the records of a CSV file saved by the program\n"
+           "                               into the archive as device S\n"
+           "                               T is \"YYYY-MM-DD hh:mm:ss\"; every history download is\n"
+           "                               kept in $XDG_DATA_HOME/kalvo/history.sqlite\n"
            "\n"
            "Options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
@@ -129,6 +144,10 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
     }
     if (options.help || options.version) return options;
     options.command = args[0];
+    if (options.command == "archive") {
+        if (!ParseArchiveArguments(args, options, err)) return std::nullopt;
+        return options;
+    }
     if (options.command != "ports" && options.command != "doctor" && options.command != "ping" &&
         options.command != "identify" && options.command != "measure" && options.command != "history" &&
         options.command != "update" && options.command != "firmware" && options.command != "settings" &&
@@ -435,6 +454,9 @@ int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
         };
         history.BitBtn_HIS_ReadClick();
         if (!history.Loaded()) return kExitFailure;
+        // Kept in the archive; its report-log line (or the failure's) also goes to stderr.
+        ArchiveCompletedDownload(DefaultArchivePath(), history, context.identity, {&ui, &context.log, context.language});
+        err << context.log.LastLoggedLine() << '\n';
     }
     if (!options.csvFile.empty()) {
         LocalCsvFileAccess files;

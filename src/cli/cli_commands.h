@@ -40,6 +40,12 @@ struct CliOptions {
     bool restart = false;
     bool setClock = false;                   // clock --set
     std::optional<std::string> calibration;  // calibration --set TEXT
+    // archive ACTION [--serial S] [--from T] [--to T] [LEVEL] [FILE]
+    std::string archiveAction;  // list, csv, chart, import
+    std::string serial;
+    std::optional<std::uint32_t> from;
+    std::optional<std::uint32_t> to;
+    std::string archiveFile;
 };
 
 // Parses argv; on a bad command line returns nothing and writes the reason to `err`.

@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "cli/cli_archive.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_doctor.h"
 #include "cli/cli_upload.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
         status = RunClock(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "calibration") {
         status = RunCalibration(context, ui, *options, std::cout, std::cerr);
+    } else if (options->command == "archive") {
+        status = RunArchive(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "firmware") {
         status = RunFirmwareExport(*options, std::cout, std::cerr);
     }

@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "app/context.h"
+#include "archive/archive_texts.h"
+#include "archive/history_archive.h"
 #include "gui/history_chart_widget.h"
 #include "gui/page_widgets.h"
 #include "i18n/captions.h"
@@ -49,7 +51,11 @@ QPushButton* Button(const char* name, QStyle::StandardPixmap icon, QWidget* pare
 }  // namespace
 
 HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
-    : QWidget(parent), history_(context.history), language_(context.language) {
+    : QWidget(parent),
+      context_(context),
+      history_(context.history),
+      archiveView_(context.history, context.ui, context.log, context.language, DefaultArchivePath()),
+      language_(context.language) {
     setObjectName("TabSheet_DevHistory");
 
     read_ = Button("BitBtn_HIS_Read", QStyle::SP_ArrowDown, this);
@@ -62,6 +68,8 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     progress_->setTextVisible(false);
     progress_->setFixedHeight(14);
     notice_ = RedNotice("Label_HIS_Version_Msg", this);
+    archive_ = new QCheckBox(this);
+    archive_->setObjectName("CheckBox_HIS_Archive");
 
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);
@@ -69,6 +77,7 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     left->addWidget(progress_);
     left->addSpacing(10);
     left->addWidget(save_);
+    left->addWidget(archive_);
     left->addSpacing(10);
     left->addWidget(delete_);
     left->addStretch(1);
@@ -111,6 +120,7 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
 
     connect(read_, &QPushButton::clicked, this, &HistoryPageWidget::ReadClick);
     connect(save_, &QPushButton::clicked, this, &HistoryPageWidget::SaveClick);
+    connect(archive_, &QCheckBox::clicked, this, &HistoryPageWidget::ArchiveClick);
     connect(delete_, &QPushButton::clicked, this, [this] {
         history_.BitBtn_HIS_DeleteClick();
         Refresh();
@@ -151,7 +161,29 @@ void HistoryPageWidget::ReadClick() {
     // The download runs inside this call and pumps events: show its start as soon as it lets
     // them run, its pages through onPage, and its end below. A click during it only cancels.
     QTimer::singleShot(0, this, &HistoryPageWidget::Refresh);
+    const bool starts = !history_.Downloading();
     history_.BitBtn_HIS_ReadClick();
+    // Every completed download goes into the archive; a failed archive is only reported.
+    if (starts && history_.Loaded())
+        ArchiveCompletedDownload(DefaultArchivePath(), history_, context_.identity,
+                                 {&context_.ui, &context_.log, context_.language});
+    // The download showed itself; with the box ticked the archive follows, now holding it.
+    if (starts && archiveWanted_) archiveWanted_ = archiveView_.Show(ConnectedSerial());
+    Refresh();
+}
+
+std::string HistoryPageWidget::ConnectedSerial() const {
+    if (!context_.connection.DeviceConnected() || !context_.tick.DeviceRecognised()) return {};
+    return FormatSerial(context_.identity.inf1);
+}
+
+void HistoryPageWidget::ArchiveClick(bool checked) {
+    if (checked) {
+        archiveWanted_ = archiveView_.Show(ConnectedSerial());
+    } else {
+        archiveWanted_ = false;
+        archiveView_.Hide();
+    }
     Refresh();
 }
 
@@ -198,6 +230,9 @@ void HistoryPageWidget::Refresh() {
     progress_->setValue(view.progressPosition);
     notice_->setText(LabelText(view.versionMessage));
     showMaximum_->setChecked(history_.ChartState().showMaximum);
+    // Stays ticked through a download, which shows itself until it ends.
+    archive_->setChecked(archiveWanted_);
+    archive_->setEnabled(!history_.Downloading());
     chart_->SetModel(view.chart);
 
     const bool allowed = history_.PageControl1Changing();
@@ -217,6 +252,7 @@ void HistoryPageWidget::ApplyCaptions(InterfaceLanguage language) {
     forward_->setText(caption("BitBtn_HIS_Vpered"));
     last_->setText(caption("BitBtn_HIS_To_Last"));
     showMaximum_->setText(caption("CheckBox_HIS_Show_MaxVal"));
+    archive_->setText(Q(kArchiveBoxCaption.Pick(language)));
     // The read button's caption follows the running download.
     Refresh();
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "archive/archive_view.h"
 #include "i18n/language.h"
 #include "measure/history_csv.h"
 
@@ -45,6 +46,8 @@ public:
     QPushButton* ForwardButton() const { return forward_; }
     QPushButton* LastButton() const { return last_; }
     QCheckBox* ShowMaximum() const { return showMaximum_; }
+    // Ticked: the chart and Save CSV work over the device's archive instead of the last download.
+    QCheckBox* ArchiveBox() const { return archive_; }
 
 signals:
     // False while a download runs: the main window then keeps its page.
@@ -52,15 +55,21 @@ signals:
 
 private:
     void ReadClick();
+    void ArchiveClick(bool checked);
+    // The connected device's serial number once it is recognised, else empty.
+    std::string ConnectedSerial() const;
     void SaveClick();
     std::optional<std::string> ChooseWithDialog(const CsvSaveDialog& dialog);
 
+    AppContext& context_;
     HistoryPage& history_;
+    HistoryArchiveView archiveView_;
     InterfaceLanguage language_ = InterfaceLanguage::Russian;
     CsvFileChooser chooser_;
     std::string lastFileName_;
     bool pageChangeAllowed_ = true;
     bool readIconIsStop_ = false;
+    bool archiveWanted_ = false;
 
     QPushButton* read_;
     QPushButton* delete_;
@@ -74,6 +83,7 @@ private:
     QPushButton* forward_;
     QPushButton* last_;
     QCheckBox* showMaximum_;
+    QCheckBox* archive_;
 };
 
 }  // namespace kalvo

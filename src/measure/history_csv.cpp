@@ -95,6 +95,11 @@ CsvSaveDialog HistoryCsvSaver::Dialog(InterfaceLanguage language, const std::str
 
 CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, InterfaceLanguage language,
                                     const CsvFileChooser& chooseFile) {
+    return Save(historyLoaded, [&csv](CsvFileAccess& file) { return file.Write(csv.Text()); }, language, chooseFile);
+}
+
+CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const std::function<bool(CsvFileAccess& file)>& writeText,
+                                    InterfaceLanguage language, const CsvFileChooser& chooseFile) {
     if (!historyLoaded) {
         ui_.ShowMessage(MessageKind::Error, kCsvNotLoaded.Pick(language));
         return CsvSaveResult::NotLoaded;
@@ -125,7 +130,7 @@ CsvSaveResult HistoryCsvSaver::Save(bool historyLoaded, const HistoryCsv& csv, I
         return CsvSaveResult::CreateFailed;
     }
 
-    bool written = files_.Write(csv.Text());
+    bool written = writeText(files_);
     // The old file is replaced only by a complete new one; a failed sync or rename is a failed
     // write too.
     written = files_.Close(written) && written;

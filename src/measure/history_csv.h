@@ -105,6 +105,10 @@ public:
 
     CsvSaveResult Save(bool historyLoaded, const HistoryCsv& csv, InterfaceLanguage language,
                        const CsvFileChooser& chooseFile);
+    // The same with the text written by `writeText` into the opened file (a text streamed from
+    // elsewhere, such as the archive's); false from it is a failed write.
+    CsvSaveResult Save(bool historyLoaded, const std::function<bool(CsvFileAccess& file)>& writeText,
+                       InterfaceLanguage language, const CsvFileChooser& chooseFile);
 
     static CsvSaveDialog Dialog(InterfaceLanguage language, const std::string& lastFileName);
     // Empty at start; the file of every attempt that got a file opened.

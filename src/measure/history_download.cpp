@@ -62,6 +62,8 @@ void HistoryPage::BitBtn_HIS_ReadClick() {
     view_.deleteEnabled = view_.navigationEnabled = view_.saveEnabled = false;
     view_.readTag = 1;
 
+    // A download shows itself: whoever showed other records shows them again afterwards.
+    ShowDownload();
     store_.BeginDownload();
     calibration_ = 100;
     view_.chart = WaitingChart(context_.language);
@@ -69,13 +71,45 @@ void HistoryPage::BitBtn_HIS_ReadClick() {
     Transfer();
 
     if (store_.Loaded()) {
-        view_.navigationEnabled = true;
         StartChartAt(chart_, deviceTime_);
         Draw();
     }
     view_.readTag = 0;
     downloading_ = false;
     view_.deleteEnabled = view_.saveEnabled = true;
+    UpdateNavigation();
+}
+
+void HistoryPage::UpdateNavigation() { view_.navigationEnabled = !downloading_ && Charted(); }
+
+void HistoryPage::ShowOtherRecords(std::shared_ptr<const HistoryRecordSource> records, const DoseConversion& conversion,
+                                   std::uint32_t newestTime, OtherRecordsCsv csv) {
+    if (downloading_ || !records) return;
+    if (!other_) {
+        downloadChart_ = chart_;
+        downloadModel_ = view_.chart;
+    }
+    other_ = std::move(records);
+    otherConversion_ = conversion;
+    otherCsv_ = std::move(csv);
+    const bool showMaximum = chart_.showMaximum;
+    chart_ = HistoryChartState{};
+    chart_.showMaximum = showMaximum;
+    StartChartAt(chart_, SecondsToDateTime(newestTime));
+    UpdateNavigation();
+    Draw();
+}
+
+void HistoryPage::ShowDownload() {
+    if (!other_) return;
+    other_.reset();
+    otherCsv_ = nullptr;
+    downloadChart_.showMaximum = chart_.showMaximum;
+    chart_ = downloadChart_;
+    UpdateNavigation();
+    view_.chart = std::move(downloadModel_);
+    // Redrawn: the maximum may have been switched meanwhile.
+    Draw();
 }
 
 bool HistoryPage::Transfer() {
@@ -150,11 +184,14 @@ bool HistoryPage::BitBtn_HIS_DeleteClick() {
 }
 
 void HistoryPage::Draw() {
-    if (drawing_ || !store_.Loaded()) return;
+    if (drawing_ || !Charted()) return;
     drawing_ = true;
-    // A draw over the image takes well under a millisecond, so it does not pump events and
-    // cannot nest.
-    view_.chart = DrawHistoryChart(store_, chart_.Request(Conversion(), context_.language));
+    // A draw over the image takes well under a millisecond, and over records in memory not much
+    // more, so it does not pump events and cannot nest.
+    if (other_)
+        view_.chart = DrawHistoryChart(*other_, chart_.Request(otherConversion_, context_.language));
+    else
+        view_.chart = DrawHistoryChart(store_, chart_.Request(Conversion(), context_.language));
     drawing_ = false;
 }
 
@@ -165,27 +202,35 @@ void HistoryPage::ShowAt(HistoryLevel level, const DeviceDateTime& position) {
 }
 
 void HistoryPage::BitBtn_HIS_BackClick() {
-    if (store_.Loaded() && NavigateBack(chart_)) Draw();
+    if (Charted() && NavigateBack(chart_)) Draw();
 }
 void HistoryPage::BitBtn_HIS_UpClick() {
-    if (store_.Loaded() && NavigateUp(chart_)) Draw();
+    if (Charted() && NavigateUp(chart_)) Draw();
 }
 void HistoryPage::BitBtn_HIS_VperedClick() {
-    if (store_.Loaded() && NavigateForward(chart_)) Draw();
+    if (Charted() && NavigateForward(chart_)) Draw();
 }
 void HistoryPage::BitBtn_HIS_To_LastClick() {
-    if (store_.Loaded() && NavigateToLast(chart_)) Draw();
+    if (Charted() && NavigateToLast(chart_)) Draw();
 }
 void HistoryPage::CheckBox_HIS_Show_MaxValClick(bool checked) {
     chart_.showMaximum = checked;
     Draw();
 }
 void HistoryPage::ChartBarDoubleClick(int index) {
-    if (store_.Loaded() && NavigateDrillDown(chart_, index)) Draw();
+    if (Charted() && NavigateDrillDown(chart_, index)) Draw();
 }
 
 CsvSaveResult HistoryPage::BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile) {
     HistoryCsvSaver saver(context_.ui, files);
+    if (other_ && otherCsv_) {
+        return saver.Save(
+            !view_.chart.bars.empty(),
+            [this](CsvFileAccess& file) {
+                return otherCsv_(view_.chart, [&file](std::string_view piece) { return file.Write(piece); });
+            },
+            context_.language, chooseFile);
+    }
     return saver.Save(store_.Loaded(), csv_, context_.language, chooseFile);
 }
 

@@ -8,7 +8,9 @@
 // a click on the read button then only asks to cancel, and page changes are refused.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "measure/calendar.h"
 #include "measure/history_chart.h"
@@ -54,7 +56,19 @@ public:
     // Positions the chart (kalvo-cli's --chart LEVEL --at TIME).
     void ShowAt(HistoryLevel level, const DeviceDateTime& position);
 
+    // Saves the download's CSV, or while other records are shown their CSV of the period shown.
     CsvSaveResult BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile);
+
+    // The CSV of the other records in the period `chart` shows, its pieces handed to `write`.
+    using OtherRecordsCsv =
+        std::function<bool(const ChartModel& chart, const std::function<bool(std::string_view)>& write)>;
+    // Shows other records than the download (the archive's) with the same levels, navigation
+    // and drill-down, drawn with `conversion`, from the minute of their newest record. The
+    // download's chart position is kept for ShowDownload.
+    void ShowOtherRecords(std::shared_ptr<const HistoryRecordSource> records, const DoseConversion& conversion,
+                          std::uint32_t newestTime, OtherRecordsCsv csv);
+    void ShowDownload();
+    bool ShowingOtherRecords() const { return other_ != nullptr; }
 
     const HistoryView& View() const { return view_; }
     bool Loaded() const { return store_.Loaded(); }
@@ -72,6 +86,9 @@ public:
 private:
     bool Transfer();
     bool AccessCheck();
+    // Something to chart: a completed download, or other records.
+    bool Charted() const { return other_ || store_.Loaded(); }
+    void UpdateNavigation();
 
     AppContext& context_;
     HistoryStore store_;
@@ -83,6 +100,13 @@ private:
     bool cancelRequested_ = false;
     bool drawing_ = false;
     HistoryView view_;
+
+    std::shared_ptr<const HistoryRecordSource> other_;
+    DoseConversion otherConversion_;
+    OtherRecordsCsv otherCsv_;
+    // The download's position and chart while other records are shown.
+    HistoryChartState downloadChart_;
+    ChartModel downloadModel_;
 };
 
 }  // namespace kalvo

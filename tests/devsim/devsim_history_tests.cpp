@@ -204,6 +204,59 @@ TEST(HistoryRing, EraseInsideAnExchangeEmptiesTheRing) {
     EXPECT_TRUE(unit.Device().History().LogicalRecords().empty());
 }
 
+// --append-at-exchange-end: the writer goes on after each exchange end, opening pages with
+// their headers and, once the ring is full, dropping its oldest page; the clock moves past.
+TEST(HistoryRing, TheWriterAppendsAfterEachExchangeEnd) {
+    for (HistoryKind kind : {HistoryKind::Empty, HistoryKind::Short, HistoryKind::Full}) {
+        SCOPED_TRACE(std::string(HistoryKindName(kind)));
+        SimOptions options = TestOptions();
+        options.history = kind;
+        options.appendAtExchangeEnd = 300;
+        TestDevice unit(options);
+        const Header before = ReadHeader(unit);
+        const std::vector<std::uint8_t> old = unit.Device().History().LogicalRecords();
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(unit.WriteParameter(kCommandParameter, kExchangeBegin), kExchangeBegin);
+            EXPECT_EQ(unit.WriteParameter(kCommandParameter, kExchangeEnd), kExchangeEnd);
+        }
+        const Header after = ReadHeader(unit);
+        EXPECT_TRUE(ProgramAccepts(after));
+        const std::vector<std::uint8_t> bytes = unit.Device().History().LogicalRecords();
+        ASSERT_EQ(bytes.size(), std::size_t{after.count} * 16);
+        std::vector<HistoryRecord> records;
+        for (std::size_t i = 0; i < bytes.size(); i += 16) records.push_back(HistoryRecord::FromBytes(bytes.data() + i));
+        int measurements = 0;
+        std::uint32_t previousEnd = 0;
+        for (std::uint32_t i = 0; i < records.size(); ++i) {
+            const std::uint32_t physical = (after.first + i) % kRingSlots;
+            EXPECT_EQ(records[i].status == kStatusPageHeader, physical % 256 == 0) << i;
+            if (physical % 256 == 0) continue;
+            EXPECT_GE(records[i].start, previousEnd) << i;
+            previousEnd = records[i].start + records[i].length;
+            measurements += records[i].start > test::kTestClock - 60 ? 1 : 0;
+        }
+        EXPECT_GE(measurements, 600);
+        EXPECT_EQ(records.back().length, 60);
+        if (kind == HistoryKind::Full) {
+            // Full: as many pages dropped at the front as were opened at the end.
+            EXPECT_EQ(after.flag, 1u);
+            EXPECT_EQ(after.first / 256, (after.last / 256 + 1) % 255);
+            EXPECT_NE(after.first, before.first);
+            // What is left of the old records is the newest part of them, unchanged.
+            const std::size_t kept = old.size() - (std::size_t{(after.first - before.first + kRingSlots) % kRingSlots}) * 16;
+            EXPECT_TRUE(std::equal(old.end() - static_cast<std::ptrdiff_t>(kept), old.end(), bytes.begin()));
+        } else {
+            EXPECT_EQ(after.first, before.first);
+            EXPECT_TRUE(std::equal(old.begin(), old.end(), bytes.begin()));
+        }
+        // The clock reads past the newest record.
+        auto time = unit.Ask(0x01, 0x0C);
+        ASSERT_TRUE(time && time->size() == 7);
+        const std::uint64_t clock = ToDeviceSeconds({(*time)[0], (*time)[1], (*time)[2], (*time)[3], (*time)[4], (*time)[5]});
+        EXPECT_GE(clock, previousEnd);
+    }
+}
+
 TEST(HistoryRing, KindNames) {
     for (auto kind : {HistoryKind::Empty, HistoryKind::Short, HistoryKind::Full, HistoryKind::Wrapped, HistoryKind::Overfull}) {
         EXPECT_EQ(ParseHistoryKind(HistoryKindName(kind)), kind);

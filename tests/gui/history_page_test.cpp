@@ -1,7 +1,7 @@
 // The history page on the offscreen platform: the chart widget's bars and double clicks, the idle
 // page, and a simulated R630's history downloaded, navigated through every level, drilled into,
 // saved as CSV and cancelled, with the main page held while the download runs; the notice of an
-// unsupported firmware.
+// unsupported firmware; the archive of every download shown and saved instead of the last one.
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -9,8 +9,10 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QtTest>
+#include <set>
 
 #include "app/pages.h"
+#include "archive/history_archive.h"
 #include "gui/history_chart_widget.h"
 #include "gui/history_page.h"
 #include "gui/main_window.h"
@@ -275,7 +277,15 @@ private slots:
         for (int shown : shownPages) QCOMPARE(shown, int(Page::History));
         for (bool enabled : tabBarEnabled + panelEnabled + saveEnabled + deleteEnabled) QVERIFY(!enabled);
 
-        // Loaded: the minute chart of the download time.
+        // Loaded: the minute chart of the download time, and the download in the archive.
+        const auto& log = context_->log.Lines();
+        const HistoryStore& store = context_->history.Store();
+        std::uint32_t counted = 0;
+        for (std::uint32_t i = 0; i < store.RecordCount(); ++i) counted += store.RecordAt(i)->Counts() ? 1 : 0;
+        const std::string archived =
+            "# ARCHIVE: " + std::to_string(counted) + " new records of 123-45678 (0 updated, 0 unchanged)";
+        QVERIFY2(std::find(log.begin(), log.end(), archived) != log.end(), context_->log.LastLoggedLine().c_str());
+        QVERIFY(std::filesystem::exists(folder_->File("data/kalvo/history.sqlite")));
         QCOMPARE(page->ReadButton()->text(), QString("Read"));
         QVERIFY(page->NavigationPanel()->isEnabled());
         QVERIFY(page->SaveButton()->isEnabled());
@@ -411,6 +421,93 @@ private slots:
         QCOMPARE(seen, (QStringList{"CSV History saving", "CSV Files (*.csv *.CSV)", "csv", QString::fromStdString(path)}));
         QCOMPARE(test::ReadFile(other + ".csv"), context_->history.Csv().Text());
         QCOMPARE(page->LastFileName(), other + ".csv");
+    }
+
+    void theArchiveBoxShowsEveryDownloadAndSavesThePeriodShown() {
+        Fresh(2);
+        HistoryPageWidget* page = Page();
+        QCOMPARE(page->ArchiveBox()->text(), QString("Archive"));
+        {
+            // Nothing archived yet, no device: said so, and the box stays clear.
+            BoxAnswerer boxes;
+            page->ArchiveBox()->click();
+            QCOMPARE(boxes.texts, QStringList{"The history archive is empty"});
+            QVERIFY(!page->ArchiveBox()->isChecked());
+            QVERIFY(!page->NavigationPanel()->isEnabled());
+        }
+
+        // Two downloads with the ring advanced by 300 minutes in between.
+        Connect({"--append-at-exchange-end", "300"});
+        Download();
+        const std::string firstCsv = context_->history.Csv().Text();
+        Download();
+        const std::string serial = FormatSerial(context_->identity.inf1);
+        const std::string downloadCsv = context_->history.Csv().Text();
+        auto archive = HistoryArchive::Open(DefaultArchivePath(), {});
+        QVERIFY(archive);
+        const std::uint64_t held = archive->Device(serial)->recordCount;
+        std::uint64_t counted = 0;
+        for (std::uint32_t i = 0; i < context_->history.Store().RecordCount(); ++i)
+            counted += context_->history.Store().RecordAt(i)->Counts();
+        QVERIFY(counted > 0 && held >= counted);
+
+        page->ArchiveBox()->click();
+        QVERIFY(page->ArchiveBox()->isChecked());
+        QVERIFY(page->NavigationPanel()->isEnabled());
+        QVERIFY(context_->history.ShowingOtherRecords());
+        // From the minute of the newest record; up to the year it was written in.
+        QCOMPARE(Chart()->Model().level, HistoryLevel::Minute);
+        for (int i = 0; i < 4; ++i) page->UpButton()->click();
+        QCOMPARE(Chart()->Model().level, HistoryLevel::Year);
+        QCOMPARE(Chart()->Model().bars.size(), std::size_t{12});
+
+        // Save CSV: the archive's records of the year shown, every line of both downloads of
+        // that year among them, each record once.
+        const std::string path = folder_->File("archive.csv");
+        page->SetFileChooser([&](const CsvSaveDialog&) { return std::optional<std::string>(path); });
+        page->SaveButton()->click();
+        const std::vector<std::string> saved = test::SplitLines(test::ReadFile(path));
+        QCOMPARE(saved.at(0), std::string(kCsvHeaderLine) + "\r");
+        // The year of the newest record.
+        const DeviceDateTime newest = SecondsToDateTime(archive->Device(serial)->lastTime);
+        const std::uint32_t yearStart = DateTimeToSeconds(MakeDeviceDateTime(2000u + newest.year, 1, 1));
+        const std::uint32_t yearEnd = DateTimeToSeconds(MakeDeviceDateTime(2001u + newest.year, 1, 1)) - 1;
+        std::set<std::string> records;  // time, date, time, length, pulses
+        auto record = [](const std::string& line) { return line.substr(0, line.find(';', line.find(';', line.find(';', line.find(';', line.find(';') + 1) + 1) + 1) + 1)); };
+        for (std::size_t i = 1; i < saved.size(); ++i) {
+            const std::uint32_t start = static_cast<std::uint32_t>(std::stoul(saved[i]));
+            QVERIFY(start >= yearStart && start <= yearEnd);
+            QVERIFY(records.insert(record(saved[i])).second);
+        }
+        for (const std::string* csv : {&firstCsv, &downloadCsv}) {
+            const std::vector<std::string> lines = test::SplitLines(*csv);
+            for (std::size_t i = 1; i < lines.size(); ++i) {
+                const std::uint32_t start = static_cast<std::uint32_t>(std::stoul(lines[i]));
+                if (start >= yearStart && start <= yearEnd) QVERIFY(records.count(record(lines[i])));
+            }
+        }
+        QVERIFY(saved.size() > 1);
+
+        // A download while ticked shows itself, then the archive again with its records added.
+        Download();
+        QVERIFY(page->ArchiveBox()->isChecked());
+        QVERIFY(context_->history.ShowingOtherRecords());
+        QCOMPARE(Chart()->Model().level, HistoryLevel::Minute);
+        QVERIFY(archive->Device(serial)->recordCount >= held + 300);
+
+        // Cleared: the last download's chart and CSV again.
+        page->ArchiveBox()->click();
+        QVERIFY(!page->ArchiveBox()->isChecked());
+        QVERIFY(!context_->history.ShowingOtherRecords());
+        const DeviceDateTime at = context_->history.DeviceTime();
+        QCOMPARE(Title(Chart(), 0), QString("Hostory for Minute : %1-%2:%3")
+                                        .arg(QString::fromStdString(DateText(at)), Two(at.hour), Two(at.minute)));
+        BoxAnswerer rewrite(QMessageBox::Yes);
+        page->SaveButton()->click();
+        QCOMPARE(test::ReadFile(path), context_->history.Csv().Text());
+
+        window_->ToggleLanguage();
+        QCOMPARE(page->ArchiveBox()->text(), QString("Архив"));
     }
 
     void aClickDuringTheDownloadCancelsIt() {

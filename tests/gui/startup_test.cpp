@@ -25,7 +25,7 @@ protected:
     std::string Runtime() const { return folder.File("runtime"); }
     std::string TempFolder() const { return Runtime() + "/trv8_kalvo_explorer"; }
     test::Environment Env() const {
-        return {{"XDG_RUNTIME_DIR", Runtime()},      {"XDG_CONFIG_HOME", folder.File("config")},
+        return {{"XDG_RUNTIME_DIR", Runtime()},      {"XDG_CONFIG_HOME", folder.File("config")}, {"XDG_DATA_HOME", folder.File("data")},
                 {"KALVO_PORTS_DIR", folder.File("ports")}, {"KALVO_SYSTEM_PORTS", "0"},
                 {"QT_QPA_PLATFORM", "offscreen"},        {"KALVO_UPDATE_SERVER", ""}};
     }

@@ -11,6 +11,8 @@ namespace kalvo::test {
 inline void PrepareWindowFolders(const TempFolder& folder, std::optional<int> language, std::optional<int> page) {
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.File("config")));
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder.File("runtime")));
+    // Downloads go into the archive in the data folder.
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(folder.File("data")));
     // A window that closes must not send its report to a server of the developer's.
     qunsetenv("KALVO_UPDATE_SERVER");
     std::filesystem::create_directories(folder.File("runtime"));

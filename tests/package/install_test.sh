@@ -35,4 +35,6 @@ check "completion parses" bash -n "$completion"
 check "completion: commands" completes "$completion" doctor kalvo-cli "do"
 check "completion: chart levels" completes "$completion" month kalvo-cli history --chart mo
 check "completion: options" completes "$completion" --verbose kalvo-cli ports --v
+check "completion: archive actions" completes "$completion" import kalvo-cli archive im
+check "completion: archive chart levels" completes "$completion" year kalvo-cli archive chart --serial 123-45678 ye
 finish

@@ -28,7 +28,12 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 
 class SimFixture {
 public:
-    Environment Env() const { return {{"KALVO_PORTS_DIR", folder.File("ports")}, {"KALVO_SYSTEM_PORTS", "0"}}; }
+    // A private data folder too: kalvo-cli keeps every download in its archive there.
+    Environment Env() const {
+        return {{"KALVO_PORTS_DIR", folder.File("ports")},
+                {"KALVO_SYSTEM_PORTS", "0"},
+                {"XDG_DATA_HOME", folder.File("data")}};
+    }
     std::string PortsFolder() const { return folder.File("ports"); }
     std::string TraceFile() const { return folder.File("trace.txt"); }
 

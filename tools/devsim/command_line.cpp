@@ -195,6 +195,9 @@ std::string UsageText() {
            "  --history KIND      empty|short|full|wrapped|overfull (default short)\n"
            "  --clock TIME        device clock at start, \"YYYY-MM-DD hh:mm:ss\" (default: now)\n"
            "  --param ID=VALUE    start with this parameter value (repeatable)\n"
+           "  --append-at-exchange-end N\n"
+           "                      after every exchange end the writer adds N records of 60 s\n"
+           "                      and the clock moves past them (the ring advances, wraps)\n"
            "  --dump-eflash FILE, --dump-cpuflash FILE, --dump-history FILE\n"
            "                      write the memory at exit (and on SIGUSR1)\n"
            "faults:\n"
@@ -314,6 +317,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
              return deaf.has_value();
          }},
         {"--power-cut-at-write", bounded(extras.powerCutAtWrite, 1, 100000000)},
+        {"--append-at-exchange-end", bounded(extras.appendAtExchangeEnd, 1, 200000)},
         {"--corrupt-write", bounded(extras.corruptWrite, 1, 100000000)},
         {"--no-return-at-reset", bounded(extras.noReturnAtReset, 1, 1000000)},
         {"--firmware-start", [&](std::string_view v) {
@@ -381,6 +385,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     device.powerCutAtWrite = extras.powerCutAtWrite;
     device.corruptWrite = extras.corruptWrite;
     device.noReturnAtReset = extras.noReturnAtReset;
+    device.appendAtExchangeEnd = extras.appendAtExchangeEnd;
     Apply(seed, device.seed);
     Apply(history, device.history);
 

@@ -68,6 +68,15 @@ SimDevice::SimDevice(SimOptions options, TimeSource now)
     GenerateHistory(history_, options_.history, rtc_.SecondsAt(poweredOn_), shape, options_.seed);
 }
 
+void SimDevice::AdvanceHistory(unsigned count) {
+    HistoryShape shape;
+    shape.pulsesPerUnit = PulsesPerUnit(options_, parameters_.SettingValue(kParamCalibration).value_or(100));
+    const std::uint64_t clock = rtc_.SecondsAt(Now());
+    const std::uint64_t end = AppendHistory(history_, count, clock, shape, options_.seed);
+    if (end + 5 > clock) rtc_.Set(end + 5, rtc_.Seventh(), Now());
+    Note("history: " + std::to_string(count) + " records appended");
+}
+
 // Boot loader code with the descriptor and INF_1 in it; the main firmware after it when the
 // unit has one, erased flash when it is to start in its boot loader.
 void SimDevice::WriteFactoryFlash() {

@@ -51,6 +51,8 @@ struct SimOptions {
     std::optional<unsigned> powerCutAtWrite;  // power lost during this write: half of it lands
     std::optional<unsigned> corruptWrite;     // this write keeps one wrong byte, answered as fine
     std::optional<unsigned> noReturnAtReset;  // this ResetDevice (from 1) takes the device away for good
+    // Records the writer adds after every exchange end, as if that much time had passed.
+    std::optional<unsigned> appendAtExchangeEnd;
 
     static SimOptions ForModel(Model model);
 };
@@ -99,6 +101,8 @@ public:
 
     bool InExchange() const { return exchange_; }
     void SetExchange(bool on) { exchange_ = on; }
+    // The writer adds `count` records and the clock moves past the newest.
+    void AdvanceHistory(unsigned count);
     // A main image is being written; the unit will come back as the family's release.
     void MainFirmwareRewritten() { mainRewritten_ = true; }
     bool MainFirmwarePresent() const;

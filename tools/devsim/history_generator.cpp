@@ -135,4 +135,26 @@ void GenerateHistory(HistoryRing& ring, HistoryKind kind, std::uint64_t now, con
     }
 }
 
+std::uint64_t AppendHistory(HistoryRing& ring, unsigned count, std::uint64_t now, const HistoryShape& shape,
+                            std::uint64_t seed) {
+    const RingState& state = ring.State();
+    std::uint64_t start = now;
+    if (state.count > 0) {
+        HistoryRecord newest = ring.Read(state.last);
+        start = std::uint64_t{newest.start} + newest.length;
+    }
+    // Its own stream per run of appends, so each one adds other counts.
+    RandomSource random(seed + start, kHistoryStream);
+    BackgroundRate rate(random);
+    for (unsigned i = 0; i < count; ++i) {
+        HistoryRecord record;
+        record.start = static_cast<std::uint32_t>(start);
+        record.length = kOnTimeInterval;
+        record.pulses = random.Poisson(rate.At(record.start) * shape.pulsesPerUnit * kOnTimeInterval);
+        ring.Append(record);
+        start += kOnTimeInterval;
+    }
+    return start;
+}
+
 }  // namespace kalvo::devsim

@@ -29,4 +29,9 @@ struct HistoryShape {
 void GenerateHistory(HistoryRing& ring, HistoryKind kind, std::uint64_t now, const HistoryShape& shape,
                      std::uint64_t seed);
 
+// The writer going on: `count` regular records of 60 s after the newest one (from `now` when
+// the ring is empty). Returns the end of the last record.
+std::uint64_t AppendHistory(HistoryRing& ring, unsigned count, std::uint64_t now, const HistoryShape& shape,
+                            std::uint64_t seed);
+
 }  // namespace kalvo::devsim

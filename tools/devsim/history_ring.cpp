@@ -47,6 +47,39 @@ void HistoryRing::Erase() {
     state_ = RingState{};
 }
 
+void HistoryRing::OpenPage(std::uint32_t page, std::uint32_t start) {
+    const std::uint32_t firstPage = state_.first / kSlotsPerPage;
+    const bool holdsPage = state_.count > 0 && page == firstPage;
+    eflash_.EraseUnitAt(SlotAddress(page * kSlotsPerPage));
+    if (holdsPage) {
+        // The ring is full: the oldest page goes.
+        state_.first = static_cast<std::uint16_t>((page + 1) % kRingPages * kSlotsPerPage);
+        state_.wrapped = true;
+    }
+    if (state_.count == 0) state_.first = static_cast<std::uint16_t>(page * kSlotsPerPage);
+    HistoryRecord header;
+    header.status = kStatusPageHeader;
+    header.commit = kPageHeaderCommit;
+    header.tag = static_cast<std::uint16_t>(page);
+    header.start = start;
+    Write(page * kSlotsPerPage, header);
+    state_.last = static_cast<std::uint16_t>(page * kSlotsPerPage);
+    state_.count = static_cast<std::uint16_t>((state_.last + kRingSlots - state_.first) % kRingSlots + 1);
+}
+
+void HistoryRing::Append(const HistoryRecord& record) {
+    std::uint32_t slot = state_.count == 0 ? 0 : (state_.last + 1u) % kRingSlots;
+    if (slot % kSlotsPerPage == 0) {
+        OpenPage(slot / kSlotsPerPage, record.start);
+        ++slot;
+    }
+    Write(slot, record);
+    state_.last = static_cast<std::uint16_t>(slot);
+    state_.count = static_cast<std::uint16_t>((state_.last + kRingSlots - state_.first) % kRingSlots + 1);
+    if (slot % kSlotsPerPage == kSlotsPerPage - 1)
+        OpenPage((slot / kSlotsPerPage + 1) % kRingPages, record.start + record.length);
+}
+
 std::vector<std::uint8_t> HistoryRing::LogicalRecords() const {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(std::size_t{state_.count} * kRecordSize);

@@ -62,10 +62,16 @@ public:
     std::uint32_t HeaderParameter(std::uint16_t id) const;
     // Erases every ring sector; the ring starts again empty at slot 0.
     void Erase();
+    // The writer: puts a measurement after the newest slot, opening a page (erasing it, and so
+    // dropping the oldest page when the ring is full) at slot 0 with its header; a record in the
+    // last slot of a page is followed at once by the next page's header.
+    void Append(const HistoryRecord& record);
     // The slots in use, oldest first, 16 bytes each.
     std::vector<std::uint8_t> LogicalRecords() const;
 
 private:
+    void OpenPage(std::uint32_t page, std::uint32_t start);
+
     FlashArray& eflash_;
     RingState state_;
 };

@@ -98,7 +98,10 @@ bool Available(SimDevice& device, const char* name) {
 void PerformAction(SimDevice& device, std::uint32_t action) {
     switch (action) {
     case kExchangeBegin: device.SetExchange(true); break;
-    case kExchangeEnd: device.SetExchange(false); break;
+    case kExchangeEnd:
+        device.SetExchange(false);
+        if (unsigned count = device.Options().appendAtExchangeEnd.value_or(0)) device.AdvanceHistory(count);
+        break;
     case kEraseHistory:
         if (!device.InExchange()) device.Note("history erased outside an exchange");
         device.History().Erase();

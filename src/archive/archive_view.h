@@ -1,0 +1,39 @@
+#pragma once
+// The history page's "Archive" check box without the widget: the chart and the CSV over the
+// archive of the connected device (with none, of the device archived last) instead of over the
+// last download, and back.
+//
+// User-interface thread only.
+#include <memory>
+#include <string>
+
+#include "archive/history_archive.h"
+#include "measure/history_download.h"
+
+namespace kalvo {
+
+class HistoryArchiveView {
+public:
+    HistoryArchiveView(HistoryPage& history, UiPort& ui, LogSink& log, const InterfaceLanguage& language,
+                       std::string path)
+        : history_(history), ui_(ui), log_(log), language_(language), path_(std::move(path)) {}
+
+    // Ticked: loads the archive of device `serial` (empty: the device of the latest download).
+    // False, with a message, when there is nothing to show; the download stays shown.
+    bool Show(const std::string& serial);
+    // Unticked: the last download again.
+    void Hide();
+    bool Shown() const { return history_.ShowingOtherRecords(); }
+    // The device shown, or last shown.
+    const std::string& Serial() const { return serial_; }
+
+private:
+    HistoryPage& history_;
+    UiPort& ui_;
+    LogSink& log_;
+    const InterfaceLanguage& language_;
+    std::string path_;
+    std::string serial_;
+};
+
+}  // namespace kalvo

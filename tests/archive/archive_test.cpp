@@ -1,0 +1,502 @@
+// The history archive over hand-made downloads: the union held once, what a second copy does,
+// the chart and the CSV equal to those of a download, the import of a saved CSV, a merge killed
+// midway, and files that are not an archive set aside.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/report_log.h"
+#include "archive/history_archive.h"
+#include "measure/history_chart.h"
+#include "measure/history_csv.h"
+#include "measure/record_source.h"
+#include "support/recording_ui_port.h"
+#include "support/temp_folder.h"
+
+namespace kalvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Rec;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+const DoseConversion kR630 = DoseConversionOf(kBoardCodeR630, 0, 127);
+
+// A ring's worth of records from `start`, oldest first: lengths 10 s .. 30 min, a zero-length
+// record now and then (sharing its start with the next), an uncommitted one, other statuses.
+std::vector<HistoryRecord> Ring(std::uint32_t start, std::uint32_t count, std::uint32_t seed = 1) {
+    std::vector<HistoryRecord> records;
+    std::uint32_t t = start;
+    std::uint32_t state = seed;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        const auto length = static_cast<std::uint16_t>(i % 97 == 5 ? 0 : 10 + (state >> 16) % 1790);
+        HistoryRecord record = Rec(t, length, (state >> 8) % 400);
+        if (i % 211 == 7) record.commit = 0xFF;
+        if (i % 173 == 9) record.status = 0xFC;
+        if (i % 331 == 11) record.status = 0xFF;
+        record.spare2 = static_cast<std::uint16_t>(i);
+        records.push_back(record);
+        t += length;
+        if (i % 1000 == 999) t += 4 * 3600;  // switched off for a while
+    }
+    return records;
+}
+
+ArchiveDownload Download(std::vector<HistoryRecord> records, DoseConversion conversion = kR630) {
+    ArchiveDownload download;
+    download.serial = "123-45678";
+    download.boardCode = kBoardCodeR630;
+    download.identityText = "Orbelan RKD-630.41.0";
+    download.conversion = conversion;
+    download.deviceTime = records.empty() ? 0 : records.back().startTime + 60;
+    download.records = std::move(records);
+    return download;
+}
+
+std::vector<HistoryRecord> Counted(const std::vector<HistoryRecord>& records) {
+    std::vector<HistoryRecord> counted;
+    for (const HistoryRecord& record : records)
+        if (record.Counts()) counted.push_back(record);
+    return counted;
+}
+
+// The download's CSV text of these records (the page walk hands them over newest first).
+std::string DownloadCsv(const std::vector<HistoryRecord>& records, const DoseConversion& conversion) {
+    HistoryCsv csv;
+    csv.Reset();
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+        if (it->Exportable()) csv.AddRecord(it->startTime, it->length, it->pulses, conversion);
+    return csv.Text();
+}
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    std::string Path() const { return folder.File("data/kalvo/history.sqlite"); }
+    std::unique_ptr<HistoryArchive> Open() {
+        std::string error;
+        auto archive = HistoryArchive::Open(Path(), {&ui, &log, InterfaceLanguage::English}, &error);
+        EXPECT_TRUE(archive) << error;
+        return archive;
+    }
+    std::string Csv(HistoryArchive& archive, ArchiveQuery query = {"123-45678"}) {
+        std::string text;
+        EXPECT_TRUE(archive.WriteCsv(query, [&](std::string_view data) {
+            text += data;
+            return true;
+        }));
+        return text;
+    }
+
+    test::TempFolder folder;
+    test::RecordingUiPort ui;
+    ReportLog log;
+};
+
+TEST_F(ArchiveTest, OverlappingDownloadsAreHeldOnceAndTheLaterCopyWins) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(fs::status(folder.File("data/kalvo")).permissions() & fs::perms::all, fs::perms::owner_all);
+    const std::vector<HistoryRecord> all = Ring(800000000, 3000);
+    const std::vector<HistoryRecord> first(all.begin(), all.begin() + 2000);
+    std::vector<HistoryRecord> second(all.begin() + 1000, all.end());
+    const std::uint32_t counted = static_cast<std::uint32_t>(Counted(all).size());
+    const std::uint32_t counted1 = static_cast<std::uint32_t>(Counted(first).size());
+    const std::uint32_t overlap = static_cast<std::uint32_t>(Counted({all.begin() + 1000, all.begin() + 2000}).size());
+
+    EXPECT_EQ(archive->Merge(Download(first)), (MergeCounts{counted1, 0, 0}));
+    // The device's newest record of the first download had grown by the second.
+    auto grown = std::find_if(second.begin(), second.end(),
+                              [&](const HistoryRecord& r) { return r.startTime == first.back().startTime; });
+    ASSERT_NE(grown, second.end());
+    grown->pulses += 5;
+    EXPECT_EQ(archive->Merge(Download(second)), (MergeCounts{counted - counted1, 1, overlap - 1}));
+    EXPECT_EQ(archive->Merge(Download(second)), (MergeCounts{0, 0, counted - counted1 + overlap}));
+
+    // The union, once, oldest first; the grown copy in place of the first.
+    std::vector<HistoryRecord> expected = Counted(all);
+    for (HistoryRecord& record : expected)
+        if (record.startTime == grown->startTime && record.length == grown->length) record.pulses = grown->pulses;
+    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->Records(), expected);
+    EXPECT_EQ(source->Conversion(), kR630);
+    EXPECT_EQ(source->NewestTime(), expected.back().startTime);
+    EXPECT_FALSE(archive->LoadRecords("999-99999"));
+
+    std::vector<ArchiveDeviceSummary> devices = archive->Devices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].serial, "123-45678");
+    EXPECT_EQ(devices[0].boardCode, kBoardCodeR630);
+    EXPECT_EQ(devices[0].identityText, "Orbelan RKD-630.41.0");
+    EXPECT_EQ(devices[0].recordCount, counted);
+    EXPECT_EQ(devices[0].firstTime, expected.front().startTime);
+    EXPECT_EQ(devices[0].lastTime, expected.back().startTime);
+    EXPECT_EQ(devices[0].downloads, 3u);
+
+    // A second device is kept apart; an erase in the device (an empty download) takes nothing.
+    ArchiveDownload other = Download(Ring(800000000, 50, 7));
+    other.serial = "520-00001";
+    other.boardCode = kBoardCodeR520;
+    EXPECT_EQ(archive->Merge(other)->added, Counted(other.records).size());
+    EXPECT_EQ(archive->Merge(Download({})), (MergeCounts{0, 0, 0}));
+    EXPECT_EQ(archive->Device("123-45678")->recordCount, counted);
+    EXPECT_EQ(archive->Devices().size(), 2u);
+
+    EXPECT_EQ(ArchiveMergeLogLine("123-45678", {1200, 3, 64079}),
+              "# ARCHIVE: 1200 new records of 123-45678 (3 updated, 64079 unchanged)");
+}
+
+TEST_F(ArchiveTest, ChartAndCsvOverTheArchiveEqualThoseOfADownload) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    const std::vector<HistoryRecord> all = Ring(850000000, 4000, 3);
+    ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 2500})));
+    ASSERT_TRUE(archive->Merge(Download({all.begin() + 1500, all.end()})));
+    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(source);
+    test::VectorRecordSource download(all);
+
+    // Every level, at the start, the middle and the end of the records, and at a gap.
+    for (std::uint32_t at : {all.front().startTime, all[1700].startTime + 17, all[1000].startTime - 600,
+                             all.back().startTime, all.back().startTime + 86400 * 40}) {
+        for (HistoryLevel level :
+             {HistoryLevel::Minute, HistoryLevel::Hour, HistoryLevel::Day, HistoryLevel::Month, HistoryLevel::Year}) {
+            ChartRequest request{level, SecondsToDateTime(at), source->Conversion(), true, InterfaceLanguage::English};
+            EXPECT_EQ(ChartModelText(DrawHistoryChart(*source, request)), ChartModelText(DrawHistoryChart(download, request)))
+                << at << " level " << static_cast<int>(level);
+        }
+    }
+
+    // The CSV: byte for byte the download's, each line with its own download's conversion.
+    EXPECT_EQ(Csv(*archive), DownloadCsv(all, kR630));
+    const DoseConversion recalibrated = DoseConversionOf(kBoardCodeR630, 0, 140);
+    const std::vector<HistoryRecord> later = Ring(all.back().startTime + 4000, 300, 9);
+    ASSERT_TRUE(archive->Merge(Download(later, recalibrated)));
+    std::string expected = DownloadCsv(later, recalibrated);
+    std::string older = DownloadCsv(all, kR630);
+    // Rows go on from the later records' last row.
+    std::uint32_t row = static_cast<std::uint32_t>(std::count(expected.begin(), expected.end(), '\n'));
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if (it->Exportable()) expected += HistoryCsvLine(++row, it->startTime, it->length, it->pulses, kR630) + "\r\n";
+    EXPECT_EQ(Csv(*archive), expected);
+    std::uint32_t lines = 0;
+    EXPECT_TRUE(archive->WriteCsvFile({"123-45678"}, folder.File("all.csv"), &lines));
+    EXPECT_EQ(ReadFile(folder.File("all.csv")), expected);
+    EXPECT_EQ(lines, row - 1);
+
+    // A period: only the records that start in it, numbered from row 2.
+    const std::uint32_t from = all[1000].startTime, to = all[1999].startTime;
+    std::vector<HistoryRecord> period;
+    for (const HistoryRecord& record : all)
+        if (record.startTime >= from && record.startTime <= to) period.push_back(record);
+    EXPECT_EQ(Csv(*archive, {"123-45678", from, to}), DownloadCsv(period, kR630));
+    EXPECT_EQ(Csv(*archive, {"999-99999"}), std::string(kCsvHeaderLine) + "\r\n");
+}
+
+// What the window's Archive box needs: the last device used, and Save CSV of the period shown
+// through the save's usual questions, streamed from the archive.
+TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LatestSerial(), std::nullopt);
+    const std::vector<HistoryRecord> all = Ring(890000000, 3000, 4);
+    ASSERT_TRUE(archive->Merge(Download(all)));
+    ArchiveDownload other = Download(Ring(890000000, 20, 8));
+    other.serial = "520-00001";
+    ASSERT_TRUE(archive->Merge(other));
+    EXPECT_EQ(archive->LatestSerial(), "520-00001");
+    ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 10})));
+    EXPECT_EQ(archive->LatestSerial(), "123-45678");
+
+    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(source);
+    ChartRequest request{HistoryLevel::Day, SecondsToDateTime(all[1500].startTime), source->Conversion(), false,
+                         InterfaceLanguage::English};
+    const ChartModel day = DrawHistoryChart(*source, request);
+    const ArchiveQuery query = PeriodQuery("123-45678", day);
+    EXPECT_EQ(query.from, DateTimeToSeconds(PeriodStart(HistoryLevel::Day, request.position)));
+    EXPECT_EQ(query.to, query.from + 86399);
+    std::vector<HistoryRecord> period;
+    for (const HistoryRecord& record : all)
+        if (record.startTime >= query.from && record.startTime <= query.to) period.push_back(record);
+    ASSERT_GT(period.size(), 10u);
+
+    LocalCsvFileAccess files;
+    HistoryCsvSaver saver(ui, files);
+    const std::string file = folder.File("day.csv");
+    auto save = [&] {
+        return saver.Save(
+            true,
+            [&](CsvFileAccess& out) {
+                return archive->WriteCsv(query, [&](std::string_view data) { return out.Write(data); });
+            },
+            InterfaceLanguage::English, [&](const CsvSaveDialog&) { return std::optional<std::string>(file); });
+    };
+    EXPECT_EQ(save(), CsvSaveResult::Saved);
+    EXPECT_EQ(ReadFile(file), DownloadCsv(period, kR630));
+    // The usual question before an existing file is replaced; No keeps it.
+    WriteFile(file, "kept");
+    EXPECT_EQ(save(), CsvSaveResult::NotRewritten);
+    EXPECT_EQ(ui.calls.back(), "confirm warning: File\r\n" + file + "\r\nalready exists\r\nRewrite?");
+    EXPECT_EQ(ReadFile(file), "kept");
+}
+
+TEST_F(ArchiveTest, ASavedCsvImportsBackAndAnythingElseIsRefusedWithItsLine) {
+    const std::vector<HistoryRecord> all = Ring(860000000, 1500, 5);
+    const std::string saved = DownloadCsv(all, kR630);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        std::optional<MergeCounts> counts = archive->ImportCsvText(saved, "123-45678");
+        ASSERT_TRUE(counts);
+        std::uint32_t exportable = 0;
+        for (const HistoryRecord& record : all) exportable += record.Exportable();
+        EXPECT_EQ(*counts, (MergeCounts{exportable, 0, 0}));
+        EXPECT_EQ(Csv(*archive), saved);
+        EXPECT_EQ(archive->Device("123-45678")->boardCode, kBoardCodeR630);
+        // Importing it again, or after the download itself, changes nothing.
+        EXPECT_EQ(archive->ImportCsvText(saved, "123-45678"), (MergeCounts{0, 0, exportable}));
+        ASSERT_TRUE(archive->Merge(Download(all)));
+        EXPECT_EQ(Csv(*archive), saved);
+        EXPECT_EQ(archive->ImportCsvText(std::string(kCsvHeaderLine) + "\r\n", "123-45678"), (MergeCounts{}));
+    }
+
+    const std::vector<std::string> lines = SplitLines(saved);
+    auto with = [&](std::size_t index, const std::string& replacement) {
+        std::string text;
+        for (std::size_t i = 0; i < lines.size(); ++i) text += (i == index ? replacement + "\r" : lines[i]) + "\n";
+        return text;
+    };
+    const std::string good3 = lines[3].substr(0, lines[3].size() - 1);  // without its CR
+    struct Case {
+        std::string text;
+        std::uint32_t line;
+    };
+    const std::vector<Case> cases = {
+        {"", 1},
+        {"TIME;DATE\r\n", 1},
+        {saved.substr(0, saved.size() - 2), static_cast<std::uint32_t>(lines.size())},  // no CR LF at the end
+        {with(3, good3 + ";"), 4},                                                     // an 11th field
+        {with(3, good3.substr(0, good3.rfind(';'))), 4},                               // 9 fields
+        {with(3, "x" + good3), 4},
+        {with(3, [&] { std::string l = good3; l.replace(l.find(";36;"), 4, ";37;"); return l; }()), 4},
+        {with(3, [&] { std::string l = good3; l.replace(l.find("=E4"), 3, "=E5"); return l; }()), 4},  // other row
+        {with(5, [&] { std::string l = lines[5].substr(0, lines[5].size() - 1); l[11] = '9'; return l; }()), 6},  // date
+        {with(3, [&] { std::string l = good3; l.replace(l.find(";2;127;36;86;"), 13, ";1;127;36;86;"); return l; }()), 4},
+        {"TIME_IN_SECOND_FROM_2000;DATE\n", 1},
+    };
+    for (const Case& c : cases) {
+        test::TempFolder other;
+        std::string error;
+        auto archive = HistoryArchive::Open(other.File("a.sqlite"), {}, &error);
+        ASSERT_TRUE(archive) << error;
+        ImportError why;
+        EXPECT_FALSE(archive->ImportCsvText(c.text, "123-45678", &why)) << c.text.substr(0, 200);
+        EXPECT_EQ(why.line, c.line) << why.reason;
+        EXPECT_FALSE(why.reason.empty());
+        EXPECT_TRUE(archive->Devices().empty());
+    }
+    auto archive = Open();
+    ImportError why;
+    EXPECT_FALSE(archive->ImportCsv(folder.File("missing.csv"), "123-45678", &why));
+    EXPECT_EQ(why.line, 0u);
+}
+
+TEST_F(ArchiveTest, AMergeKilledMidwayLeavesTheEarlierContents) {
+    const std::vector<HistoryRecord> all = Ring(870000000, 65280 + 20000, 11);
+    const ArchiveDownload first = Download({all.begin(), all.begin() + 20000});
+    const ArchiveDownload full = Download({all.begin() + 20000, all.end()});
+    std::string before;
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(first));
+        before = Csv(*archive);
+    }
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string error;
+        auto archive = HistoryArchive::Open(Path(), {}, &error);
+        if (!archive) ::_exit(3);
+        MergeHook hook{1000, [](std::uint32_t merged) {
+                           if (merged == 30000) ::raise(SIGKILL);
+                       }};
+        archive->Merge(full, hook);
+        ::_exit(4);  // not reached: the hook kills the merge midway
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    EXPECT_TRUE(fs::exists(Path() + "-wal"));
+
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_TRUE(archive->SetAsideName().empty());
+    EXPECT_EQ(Csv(*archive), before);
+    EXPECT_EQ(archive->Device("123-45678")->recordCount, Counted(first.records).size());
+    EXPECT_EQ(archive->Device("123-45678")->downloads, 1u);
+    // And the same merge, let through, completes.
+    EXPECT_EQ(archive->Merge(full)->added, Counted(full.records).size());
+    EXPECT_TRUE(ui.calls.empty());
+}
+
+// The window and kalvo-cli at once: a second merge that starts while the first holds the write
+// lock waits for it (busy timeout) and both land whole.
+TEST_F(ArchiveTest, TwoProcessesMergingAtOnceBothLand) {
+    const std::vector<HistoryRecord> all = Ring(875000000, 2 * 65280, 12);
+    const ArchiveDownload first = Download({all.begin(), all.begin() + 65280 + 1000});
+    const ArchiveDownload second = Download({all.begin() + 65280, all.end()});
+    ASSERT_TRUE(Open());  // made before the children race to make it
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    std::fflush(nullptr);
+    auto child = [&](bool isFirst) {
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        auto archive = HistoryArchive::Open(Path(), {});
+        if (!archive) ::_exit(3);
+        std::optional<MergeCounts> counts;
+        if (isFirst) {
+            // Tells the other one to begin while this merge holds the lock.
+            MergeHook hook{1000, [&](std::uint32_t merged) {
+                               if (merged == 1000 && ::write(started[1], "x", 1) != 1) ::_exit(5);
+                           }};
+            counts = archive->Merge(first, hook);
+        } else {
+            char byte = 0;
+            if (::read(started[0], &byte, 1) != 1) ::_exit(6);
+            counts = archive->Merge(second);
+        }
+        ::_exit(counts ? 0 : 4);
+    };
+    const pid_t a = child(true), b = child(false);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    for (pid_t pid : {a, b}) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    ::close(started[0]);
+    ::close(started[1]);
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), Counted(all));
+    EXPECT_EQ(archive->Device("123-45678")->downloads, 2u);
+}
+
+TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
+    // A real archive, then cut short.
+    std::string whole;
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(Ring(880000000, 20000, 2))));
+    }
+    {
+        // Checkpointed into the main file, so that the cut takes records away.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        whole = ReadFile(Path());
+        ASSERT_GT(whole.size(), 100000u);
+    }
+    auto foreignDatabase = [&] {
+        sqlite3* db = nullptr;
+        sqlite3_open(Path().c_str(), &db);
+        sqlite3_exec(db, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('mine')", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    };
+    struct Case {
+        std::string name;
+        std::function<void()> make;
+        bool foreign;
+    };
+    const std::vector<Case> cases = {
+        {"truncated", [&] { WriteFile(Path(), whole.substr(0, whole.size() / 2)); }, false},
+        {"header only", [&] { WriteFile(Path(), whole.substr(0, 60)); }, false},
+        {"text file", [&] { WriteFile(Path(), "TIME_IN_SECOND_FROM_2000;DATE\r\n"); }, false},
+        {"another program's database", foreignDatabase, true},
+    };
+    std::vector<std::string> setAside;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(Path());
+        c.make();
+        WriteFile(Path() + "-shm", "");  // left by a crash: goes along
+        const std::string original = ReadFile(Path());
+        ui.calls.clear();
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        const std::string aside = archive->SetAsideName();
+        ASSERT_FALSE(aside.empty());
+        EXPECT_EQ(aside.rfind(Path() + ".damaged-", 0), 0u);
+        EXPECT_EQ(ReadFile(aside), original);
+        EXPECT_TRUE(fs::exists(aside + "-shm"));
+        for (const std::string& earlier : setAside) EXPECT_NE(earlier, aside);
+        setAside.push_back(aside);
+        // A new, empty archive that works.
+        EXPECT_TRUE(archive->Devices().empty());
+        EXPECT_TRUE(archive->Merge(Download(Ring(880000000, 10))));
+        const std::string kind = c.foreign ? "The history archive file is not an archive of the program"
+                                           : "The history archive is damaged";
+        ASSERT_EQ(ui.calls.size(), 1u);
+        EXPECT_EQ(ui.calls[0],
+                  "warning: " + kind + ";\r\nthe file was moved to\r\n" + aside + "\r\nA new archive was started");
+        EXPECT_EQ(log.Lines().back().rfind("# ARCHIVE: ", 0), 0u);
+        const std::string logged = std::string("# ARCHIVE: ") + (c.foreign ? "foreign" : "damaged") +
+                                   " file moved to " + aside + ", new archive started";
+        EXPECT_NE(std::find(log.Lines().begin(), log.Lines().end(), logged), log.Lines().end());
+    }
+    // In Russian.
+    fs::remove(Path());
+    WriteFile(Path(), "x");
+    test::RecordingUiPort russianUi;
+    auto archive = HistoryArchive::Open(Path(), {&russianUi, &log, InterfaceLanguage::Russian});
+    ASSERT_TRUE(archive);
+    ASSERT_EQ(russianUi.calls.size(), 1u);
+    EXPECT_EQ(russianUi.calls[0], "warning: Архив истории повреждён;\r\nфайл перенесён в\r\n" + archive->SetAsideName() +
+                                      "\r\nНачат новый архив");
+
+    // An archive of a newer program is neither used nor moved.
+    archive.reset();
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(Path().c_str(), &db);
+        sqlite3_exec(db, "PRAGMA user_version = 9", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    std::string error;
+    EXPECT_FALSE(HistoryArchive::Open(Path(), {}, &error));
+    EXPECT_NE(error.find("newer"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Path()));
+}
+
+}  // namespace
+}  // namespace kalvo
