@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#ifdef KALVO_WITH_DOCTOR
 #include "cli/cli_doctor.h"
+#endif
 #include "firmware/device_information.h"
 #include "measure/history_texts.h"
 #include "platform/file_replacement.h"
@@ -256,14 +258,20 @@ int RunPorts(AppContext& context, std::ostream& out, bool verbose) {
     std::string line = "PORT LIST: " + PortListText(entries.data(), count);
     context.log.LogLine(line);
     out << line << '\n';
+#ifdef KALVO_WITH_DOCTOR
     std::optional<SerialInventory> inventory;
     if (verbose) inventory = TakeInventory(SystemTree(SystemRootFromEnvironment()), context.directory.LinksFolder());
+#else
+    (void)verbose;  // the descriptions come from the doctor's reading of the system
+#endif
     for (const PortPath& port : context.directory.List()) {
         out << "COM " << port.number << ' ' << port.path;
+#ifdef KALVO_WITH_DOCTOR
         if (inventory) {
             std::string description = PortDescription(*inventory, port);
             if (!description.empty()) out << "  " << description;
         }
+#endif
         out << '\n';
     }
     return kExitOk;

@@ -1,8 +1,10 @@
 #include "cli/console_ui_port.h"
 
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -90,6 +92,10 @@ void ConsoleUiPort::Wait(int milliseconds) {
 }
 
 void ConsoleUiPort::CheckStop(int milliseconds) {
+#ifdef _WIN32
+    // No signal descriptor on Windows: Ctrl+C ends the process the console's way.
+    (void)milliseconds;
+#else
     if (stopFd_ < 0 || StopRequested()) return;
     pollfd pfd{stopFd_, POLLIN, 0};
     if (::poll(&pfd, 1, milliseconds) <= 0) return;
@@ -97,6 +103,7 @@ void ConsoleUiPort::CheckStop(int milliseconds) {
     if (::read(stopFd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
     stopSignal_ = static_cast<int>(info.ssi_signo);
     if (onStop) onStop();
+#endif
 }
 
 }  // namespace kalvo

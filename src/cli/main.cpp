@@ -1,12 +1,18 @@
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#endif
 
 #include <iostream>
 
 #include "cli/cli_commands.h"
+#ifdef KALVO_WITH_DOCTOR
 #include "cli/cli_doctor.h"
+#endif
+#ifdef KALVO_WITH_UPLOAD
 #include "cli/cli_upload.h"
+#endif
 #include "cli/console_ui_port.h"
 #include "i18n/program_info.h"
 
@@ -19,6 +25,9 @@ int main(int argc, char** argv) {
         return std::cout.flush() ? kExitOk : kExitFailure;
     }
 
+#ifdef _WIN32
+    const int stopFd = -1;
+#else
     // Ctrl+C, SIGTERM and SIGHUP (terminal closed) end a command in order: a running download
     // is cancelled at its next page (the device gets its exchange end) and the report log is
     // still written. Blocked before the serial reader thread starts, read from a signalfd.
@@ -31,6 +40,7 @@ int main(int argc, char** argv) {
     int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
     // A file that outgrows the size limit fails its write instead of ending the program.
     signal(SIGXFSZ, SIG_IGN);
+#endif
 
     ConsoleUiPort ui(std::cerr, options->yes);
     AppContext context(ui, PortDirectory::FromEnvironment(), options->language);
@@ -45,7 +55,13 @@ int main(int argc, char** argv) {
     if (options->command == "ports") {
         status = RunPorts(context, std::cout, options->verbose);
     } else if (options->command == "doctor") {
+#ifdef KALVO_WITH_DOCTOR
         status = RunDoctor(context.directory, options->language, std::cout);
+#else
+        std::cerr << context.Pick("kalvo-cli doctor проверяет последовательные порты Linux; в этой сборке его нет",
+                                  "kalvo-cli doctor checks the serial ports of Linux; this build has no doctor")
+                  << '\n';
+#endif
     } else if (options->command == "ping") {
         status = RunPing(context, ui, *options, std::cout, std::cerr);
     } else if (options->command == "identify") {
@@ -69,13 +85,22 @@ int main(int argc, char** argv) {
     // Before the log file, which then also holds the upload's own lines.
     if (options->upload) {
         ui.timerProc = {};  // the port is closed: no more ticks
+#ifdef KALVO_WITH_UPLOAD
         if (!UploadRunReport(context, std::cerr) && status == kExitOk) status = kExitFailure;
+#else
+        std::cerr << context.Pick("В этой сборке нет отправки отчёта на сервер обновлений (--upload)",
+                                  "This build has no upload to the update server (--upload)")
+                  << '\n';
+        if (status == kExitOk) status = kExitFailure;
+#endif
     }
     if (!options->logFile.empty() && !context.log.WriteFile(options->logFile)) {
         std::cerr << context.Pick("Не удалось записать лог в ", "Cannot write the report log to ")
                   << options->logFile << '\n';
         if (status == kExitOk) status = kExitFailure;
     }
+#ifndef _WIN32
     if (stopFd >= 0) close(stopFd);
+#endif
     return ui.StopRequested() ? 128 + ui.StopSignal() : status;
 }
