@@ -1,7 +1,12 @@
 // Windows serial port: \\.\COMn opened exclusively for overlapped I/O, 230400 8N1 without flow
-// control, a reader thread waiting on the port's events and on a stop event.
+// control, a reader thread waiting on a pending read and on a stop event.
+//
+// The reader waits with an overlapped one-byte ReadFile rather than WaitCommEvent: with no read
+// time-outs it completes when a byte arrives, on Windows as under Wine, whose WaitCommEvent is a
+// worker polling every millisecond that gives up on lines without modem status (ptys).
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -52,10 +57,9 @@ void ConfigureLine(HANDLE handle, int baudRate) {
     // line still works at the rate and framing they took.
     ::SetCommState(handle, &dcb);
     // A write gives up after 100 ms a byte plus 100 ms, as the device expects of a stuck line.
+    // Reads have no time-out: the reader's pending read is its wait, and Read takes only what the
+    // driver already holds.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 100;
-    timeouts.ReadTotalTimeoutConstant = 100;
     timeouts.WriteTotalTimeoutMultiplier = 100;
     timeouts.WriteTotalTimeoutConstant = 100;
     ::SetCommTimeouts(handle, &timeouts);
@@ -81,7 +85,7 @@ DWORD Transfer(HANDLE port, HANDLE event, bool write, void* buffer, DWORD count)
 }  // namespace
 
 // Owned by the user-interface thread; the reader thread only reads `port` and `stop`, which stay
-// fixed while it runs. `io` keeps Read (reader thread) and Write (user-interface thread) apart.
+// fixed while it runs, and keeps `first` to itself. `io` keeps Read (reader thread) and Write (user-interface thread) apart.
 struct SerialPort::Impl {
     HANDLE port = INVALID_HANDLE_VALUE;
     OwnedHandle stop;         // manual reset: set by Close
@@ -90,6 +94,9 @@ struct SerialPort::Impl {
     int openedNumber = 0;
     std::thread reader;
     std::mutex io;
+    // The byte whose arrival woke the reader, handed out first by Read (reader thread only).
+    std::uint8_t first = 0;
+    bool hasFirst = false;
 };
 
 SerialPort::SerialPort(const PortDirectory& directory) : directory_(directory), impl_(std::make_unique<Impl>()) {}
@@ -116,7 +123,7 @@ bool SerialPort::Open(int baudRate) {
         lastFailure_ = PortOpenFailure::None;
     } else if (openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND) {
         lastFailure_ = PortOpenFailure::Missing;
-    } else if (openError == ERROR_ACCESS_DENIED || openError == ERROR_SHARING_VIOLATION) {
+    } else if (openError == ERROR_ACCESS_DENIED || openError == ERROR_SHARING_VIOLATION || openError == ERROR_BUSY) {
         // Windows answers an exclusive open of a port held elsewhere with "access denied".
         lastFailure_ = PortOpenFailure::Busy;
     } else {
@@ -175,57 +182,49 @@ void SerialPort::ReaderLoop() {
     const HANDLE port = impl_->port;
     const HANDLE stop = impl_->stop.Get();
     OwnedHandle arrived(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    // Without its event, or once the port fails its waits (device unplugged, the far end gone),
-    // only the stop event is waited for: retrying a failing wait would return at once, forever.
+    // Without its event, or once the port fails its reads (device unplugged, the far end gone),
+    // only the stop event is waited for: retrying a failing read would return at once, forever.
     bool watching = arrived.Valid();
-    DWORD stuck = 0;
     for (;;) {
         if (!watching) {
             ::WaitForSingleObject(stop, INFINITE);
             return;
         }
-        // Bytes that came in before the wait was armed are taken first.
-        COMSTAT status{};
-        DWORD errors = 0;
-        if (!::ClearCommError(port, &errors, &status)) {
-            watching = false;
-            continue;
-        }
-        if (status.cbInQue > 0 && status.cbInQue != stuck) {
-            if (::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return;
-            OnReceive(status.cbInQue);
-            COMSTAT after{};
-            ::ClearCommError(port, &errors, &after);
-            // Bytes the handler could not take wait for the next arrival instead of a retry.
-            stuck = after.cbInQue >= status.cbInQue ? after.cbInQue : 0;
-            continue;
-        }
-
         OVERLAPPED wait{};
         wait.hEvent = arrived.Get();
         ::ResetEvent(arrived.Get());
-        DWORD events = 0;
-        if (!::WaitCommEvent(port, &events, &wait)) {
+        std::uint8_t first = 0;
+        DWORD got = 0;
+        if (!::ReadFile(port, &first, 1, &got, &wait)) {
             if (::GetLastError() != ERROR_IO_PENDING) {
                 watching = false;
                 continue;
             }
             HANDLE waits[2] = {stop, arrived.Get()};
-            DWORD which = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-            if (which != WAIT_OBJECT_0 + 1) {
-                // Stopping: the pending wait must end before its record goes out of scope.
+            if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+                // Stopping: the pending read must end before its record goes out of scope.
                 ::CancelIoEx(port, &wait);
-                DWORD ignored = 0;
-                ::GetOverlappedResult(port, &wait, &ignored, TRUE);
+                ::GetOverlappedResult(port, &wait, &got, TRUE);
                 return;
             }
-            DWORD ignored = 0;
-            if (!::GetOverlappedResult(port, &wait, &ignored, FALSE)) {
+            if (!::GetOverlappedResult(port, &wait, &got, FALSE)) {
                 watching = false;
                 continue;
             }
         }
+        // Without read time-outs only the end of the line completes a read empty.
+        if (got == 0) {
+            watching = false;
+            continue;
+        }
         if (::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return;
+        COMSTAT status{};
+        DWORD errors = 0;
+        ::ClearCommError(port, &errors, &status);
+        impl_->first = first;
+        impl_->hasFirst = true;
+        OnReceive(1 + static_cast<std::size_t>(status.cbInQue));
+        impl_->hasFirst = false;
     }
 }
 
@@ -241,7 +240,18 @@ std::size_t SerialPort::Write(const std::uint8_t* bytes, std::size_t count) {
 std::size_t SerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     if (!IsOpen() || !buffer || count == 0) return 0;
     std::lock_guard lock(impl_->io);
-    DWORD done = Transfer(impl_->port, impl_->readEvent.Get(), false, buffer, static_cast<DWORD>(count));
+    std::size_t done = 0;
+    if (impl_->hasFirst) {
+        buffer[done++] = impl_->first;
+        impl_->hasFirst = false;
+    }
+    // Only what the driver holds: a read for more would wait for bytes that may never come.
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (done < count && ::ClearCommError(impl_->port, &errors, &status) && status.cbInQue > 0) {
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(count - done, status.cbInQue));
+        done += Transfer(impl_->port, impl_->readEvent.Get(), false, buffer + done, want);
+    }
     bytesRead_.fetch_add(done, std::memory_order_relaxed);
     return done;
 }

@@ -77,14 +77,15 @@ TEST(WindowsOptionsKey, ExactlyTheKeyWithoutSoftwareAndZeroForWhatIsMissing) {
     EXPECT_EQ(ReadOption("PAGENUM"), 7);
 
     HKEY key = nullptr;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"KALVO\\TRV8\\MANAGER\\OPTIONS", 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, L"KALVO\\TRV8\\MANAGER\\OPTIONS", 0, KEY_READ | KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
     DWORD value = 0, size = sizeof value, type = 0;
     EXPECT_EQ(::RegQueryValueExW(key, L"PAGENUM", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(value, 7u);
     // A value of another type is unreadable, hence 0.
-    ::RegSetValueExW(key, L"LANGUAGE", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"2"), 4);
+    ASSERT_EQ(::RegSetValueExW(key, L"LANGUAGE", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"2"), 4), ERROR_SUCCESS);
     ::RegCloseKey(key);
     EXPECT_EQ(ReadOption(kLanguageOption), 0);
     HKEY software = nullptr;
