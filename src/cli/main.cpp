@@ -1,4 +1,8 @@
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -18,6 +22,12 @@
 
 int main(int argc, char** argv) {
     using namespace kalvo;
+#ifdef _WIN32
+    // The same bytes as on Linux: no "\r" added before "\n", and UTF-8 texts on the console.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    ::SetConsoleOutputCP(CP_UTF8);
+#endif
     std::optional<CliOptions> options = ParseCliArguments(argc, argv, std::cerr);
     if (!options) return kExitUsage;
     if (options->help || options->version) {
