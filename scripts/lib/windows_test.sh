@@ -2,6 +2,16 @@
 # under Wine against kalvo-devsim (the Linux build's) on pseudo-terminals mapped to COM ports.
 # shellcheck shell=bash
 
+# Background helpers (pair, simulators) of the run; stopped at exit.
+KALVO_WIN_HELPERS=()
+
+stop_windows_helpers() {
+    local pid
+    for pid in "${KALVO_WIN_HELPERS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${KALVO_WIN_HELPERS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    KALVO_WIN_HELPERS=()
+}
+
 run_windows_tests() {
     ensure_packages "${KALVO_PACKAGES[@]}" "${KALVO_WINDOWS_PACKAGES[@]}"
     local linux="$ROOT/build-asan" win="$ROOT/build-win"
@@ -25,15 +35,7 @@ run_windows_tests() {
     rm -rf "$run"
     mkdir -p "$run/ports"
     local ports="$run/ports"
-    local pids=()
-    # shellcheck disable=SC2317
-    stop_helpers() {
-        local pid
-        for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-        for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-        pids=()
-    }
-    trap 'stop_helpers; wineserver -k 2>/dev/null || true' EXIT
+    trap 'stop_windows_helpers; wineserver -k 2>/dev/null || true' EXIT
 
     # start_helper NAME READY-PREFIX COMMAND...: runs it in the background and waits for its
     # first line, which must begin with READY-PREFIX.
@@ -41,7 +43,7 @@ run_windows_tests() {
         local name="$1" ready="$2" line fd
         shift 2
         exec {fd}< <(exec "$@" 2>"$run/$name.err")
-        pids+=("$!")
+        KALVO_WIN_HELPERS+=("$!")
         if ! read -r -t 20 -u "$fd" line || [[ "$line" != "$ready"* ]]; then
             echo "windows: $name did not start: $line $(cat "$run/$name.err")" >&2
             return 1
@@ -64,8 +66,15 @@ run_windows_tests() {
     done
     wineserver -k 2>/dev/null || true
     wineserver -w
+    # One server for the whole run. It opens the ports' terminals, so a simulator that goes
+    # away hangs it up; its report of that goes to a file.
+    wineserver -p 2>"$run/wineserver.err"
+    # Wine's own services start with the first program and keep its standard streams; started
+    # here, they hold no pipe of ctest's open.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
 
     KALVO_WIN_VANISH_COM=7 ctest --test-dir "$win" --output-on-failure
+    echo "windows: $(grep -h 'CPU over' "$win/Testing/Temporary/LastTest.log")"
 
     local cli="$win/src/kalvo-cli.exe" out="$run/out"
     mkdir -p "$out"
@@ -82,9 +91,9 @@ run_windows_tests() {
     grep -q '^Open COM 8 : OK$' "$out/log-windows.txt"
 
     # The Linux kalvo-cli against a simulator started the same way.
-    kill "${pids[-1]}"
-    wait "${pids[-1]}" 2>/dev/null || true
-    unset 'pids[-1]'
+    kill "${KALVO_WIN_HELPERS[-1]}"
+    wait "${KALVO_WIN_HELPERS[-1]}" 2>/dev/null || true
+    unset 'KALVO_WIN_HELPERS[-1]'
     start_helper sim-linux "kalvo-devsim: COM 8 " env KALVO_PORTS_DIR="$ports" "${sim[@]}" --com 8
     KALVO_PORTS_DIR="$ports" KALVO_SYSTEM_PORTS=0 "$linux/src/kalvo-cli" history --port 8 \
         --csv "$out/history-linux.csv" >/dev/null
