@@ -3,7 +3,7 @@
 //
 // Threads: Open, Close, Write and the enumeration run on the user-interface thread. While the
 // port is open a reader thread blocks on the port and on a stop signal (POSIX: poll() on the
-// descriptor and an eventfd; Windows: an overlapped WaitCommEvent and a stop event); when bytes
+// descriptor and an eventfd; Windows: an overlapped one-byte read and a stop event); when bytes
 // arrive it calls OnReceive() (a derived class feeds the frame decoder there). Close signals it,
 // joins it and only then closes the port, so no receive handler runs after Close returns.
 // An I/O mutex keeps Read and Write apart. One implementation file per platform.
