@@ -89,6 +89,16 @@ run_windows_tests() {
     wine "$cli" measure --port 8 --count 2 >"$out/measure.txt"
     wine "$cli" history --port 8 --csv 'Z:'"$out/history-windows.csv" --log 'Z:'"$out/log-windows.txt" >/dev/null
     grep -q '^Open COM 8 : OK$' "$out/log-windows.txt"
+    # Ctrl+C (Wine turns SIGINT into the console's Ctrl+C) ends a command in order: the port is
+    # closed, the log written, the status 128 + 2.
+    local fd reading status=0
+    exec {fd}< <(exec wine "$cli" measure --port 8 --count 100000 --log 'Z:'"$out/log-ctrl-c.txt")
+    local measuring=$!
+    read -r -t 30 -u "$fd" reading
+    kill -INT "$measuring"
+    wait "$measuring" || status=$?
+    exec {fd}<&-
+    [ "$status" = 130 ] && grep -q '^Close COM 8 : OK$' "$out/log-ctrl-c.txt"
 
     # The Linux kalvo-cli against a simulator started the same way.
     kill "${KALVO_WIN_HELPERS[-1]}"

@@ -20,6 +20,24 @@
 #include "cli/console_ui_port.h"
 #include "i18n/program_info.h"
 
+#ifdef _WIN32
+namespace {
+
+// Ctrl+C, Ctrl+Break and closing the console end a command in order, as the signals do on
+// Linux: the handler (on a thread of the system's) finds this process's stop event by its name.
+std::wstring StopEventName() { return L"Local\\kalvo-cli-stop-" + std::to_wstring(::GetCurrentProcessId()); }
+
+BOOL WINAPI OnConsoleStop(DWORD) {
+    HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName().c_str());
+    if (!event) return FALSE;
+    ::SetEvent(event);
+    ::CloseHandle(event);
+    return TRUE;
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
     using namespace kalvo;
 #ifdef _WIN32
@@ -37,6 +55,8 @@ int main(int argc, char** argv) {
 
 #ifdef _WIN32
     const int stopFd = -1;
+    HANDLE stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, StopEventName().c_str());
+    if (stopEvent) ::SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 #else
     // Ctrl+C, SIGTERM and SIGHUP (terminal closed) end a command in order: a running download
     // is cancelled at its next page (the device gets its exchange end) and the report log is
@@ -57,6 +77,9 @@ int main(int argc, char** argv) {
     // The console's stand-in for the window's Timer_Proc.
     ui.timerProc = [&context] { context.tick.Run(); };
     ui.SetStopSignal(stopFd);
+#ifdef _WIN32
+    ui.SetStopEvent(stopEvent);
+#endif
     ui.onStop = [&context] {
         if (context.history.Downloading()) context.history.BitBtn_HIS_ReadClick();  // the Cancel button
     };
@@ -109,7 +132,10 @@ int main(int argc, char** argv) {
                   << options->logFile << '\n';
         if (status == kExitOk) status = kExitFailure;
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    // The handler stays installed; the event it would open is gone with its last handle.
+    if (stopEvent) ::CloseHandle(stopEvent);
+#else
     if (stopFd >= 0) close(stopFd);
 #endif
     return ui.StopRequested() ? 128 + ui.StopSignal() : status;
