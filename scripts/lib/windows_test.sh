@@ -82,6 +82,15 @@ run_windows_tests() {
     echo "windows: $(head -1 "$out/ports.txt")"
     grep -q '^PORT LIST: .*\b8\b' "$out/ports.txt"
     grep -qx 'COM 8 \\\\.\\COM8' "$out/ports.txt"
+    # What this build leaves out says so and fails.
+    local status=0
+    wine "$cli" doctor 2>"$out/doctor.txt" || status=$?
+    [ "$status" = 1 ]
+    grep -q 'this build has no doctor' "$out/doctor.txt"
+    status=0
+    wine "$cli" ports --upload >/dev/null 2>"$out/upload.txt" || status=$?
+    [ "$status" = 1 ]
+    grep -q 'This build has no upload' "$out/upload.txt"
     wine "$cli" ping --port 8 --count 3 >"$out/ping.txt"
     grep -qx 'Connection test 3: 1' "$out/ping.txt"
     wine "$cli" identify --port 8 >"$out/identify.txt"
@@ -91,14 +100,16 @@ run_windows_tests() {
     grep -q '^Open COM 8 : OK$' "$out/log-windows.txt"
     # Ctrl+C (Wine turns SIGINT into the console's Ctrl+C) ends a command in order: the port is
     # closed, the log written, the status 128 + 2.
-    local fd reading status=0
+    local fd reading
+    status=0
     exec {fd}< <(exec wine "$cli" measure --port 8 --count 100000 --log 'Z:'"$out/log-ctrl-c.txt")
     local measuring=$!
     read -r -t 30 -u "$fd" reading
     kill -INT "$measuring"
     wait "$measuring" || status=$?
     exec {fd}<&-
-    [ "$status" = 130 ] && grep -q '^Close COM 8 : OK$' "$out/log-ctrl-c.txt"
+    [ "$status" = 130 ]
+    grep -q '^Close COM 8 : OK$' "$out/log-ctrl-c.txt"
 
     # The Linux kalvo-cli against a simulator started the same way.
     kill "${KALVO_WIN_HELPERS[-1]}"
