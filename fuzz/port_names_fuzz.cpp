@@ -1,7 +1,9 @@
 // Names found in the ports folder and under /dev, and the port-number texts of the window.
 // Input: a name (up to the first NUL), then port-list entries of 8 bytes each from there on.
 // Checks: a name maps to a COM number only when it is exactly that number's own name, so the
-// list and the opening of a number agree; the port list compacts to unique, valid entries.
+// list and the opening of a number agree; the port list compacts to unique, valid entries; the
+// whole input, cut at NULs, read as the registry's serial-port values gives one entry per value
+// taken, a number only for values beginning with "COM".
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -58,5 +60,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(entry.port == kEmptyPortEntry || seen.count(entry.port) == 1);
     std::string list = PortListText(entries.data(), count);
     Check(count == 0 ? list.empty() : static_cast<int>(std::count(list.begin(), list.end(), ',')) == count - 1);
+
+    std::vector<std::string> values;
+    for (std::size_t at = 0; at < size && values.size() < 64;) {
+        std::size_t length = ::strnlen(text + at, size - at);
+        values.emplace_back(text + at, length);
+        at += length + 1;
+    }
+    const int capacity = size > 0 ? data[0] % 70 : 0;
+    std::vector<PortListEntry> listed(static_cast<std::size_t>(capacity));
+    int taken = capacity;
+    PortListFromSerialComm(values, listed.data(), taken);
+    Check(taken == std::min(capacity, static_cast<int>(values.size())));
+    for (int k = 0; k < taken; ++k) {
+        const std::string& value = values[static_cast<std::size_t>(k)];
+        const PortListEntry& entry = listed[static_cast<std::size_t>(k)];
+        bool com = value.size() >= 3 && (value[0] == 'C' || value[0] == 'c') && (value[1] == 'O' || value[1] == 'o') &&
+                   (value[2] == 'M' || value[2] == 'm');
+        Check(entry.state == 255);
+        Check(com ? entry.port == ParsePortNumber(value) : entry.port == kEmptyPortEntry);
+    }
     return 0;
 }

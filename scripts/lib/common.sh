@@ -18,6 +18,8 @@ KALVO_PACKAGES+=(clang libclang-rt-14-dev)
 KALVO_PACKAGES+=(libsqlite3-dev)
 # Only for pictures of the window.
 KALVO_GUI_PACKAGES=(xvfb xauth)
+# Only for scripts/test --windows: the mingw-w64 cross compiler (posix threads) and Wine.
+KALVO_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
 
 ensure_packages() {
     local missing=()

@@ -1,6 +1,12 @@
 #include "app/session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32_text.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +18,17 @@ namespace kalvo {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+// The system's temporary path (%TEMP%, per user) + trv8_kalvo_explorer, without the doubled
+// separator a plain append would give; "" + the name when the system has no path for us.
+std::string TempFolderPath() {
+    wchar_t base[MAX_PATH + 1] = {};
+    DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
+    std::string folder = length > 0 && length <= MAX_PATH ? Narrow(std::wstring(base, length)) : std::string();
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder + kTempFolderName;
+}
+#else
 std::string TempFolderPath() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
         return (fs::path(runtime) / kTempFolderName).string();
@@ -20,6 +37,7 @@ std::string TempFolderPath() {
     if (ec) base = "/tmp";
     return (base / ("kalvo-" + std::to_string(::getuid())) / kTempFolderName).string();
 }
+#endif
 
 bool PrepareTempFolder(const std::string& path) {
     std::error_code ec;
@@ -38,7 +56,11 @@ void EmptyTempFolder(const std::string& path) {
 
 std::string LogTimestamp(std::time_t when) {
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &when);
+#else
     ::localtime_r(&when, &local);
+#endif
     char text[32];
     std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
     return text;

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#ifdef KALVO_WITH_ARCHIVE
 #include "archive/history_archive.h"
 #include "cli/cli_archive.h"
+#endif
+#ifdef KALVO_WITH_DOCTOR
 #include "cli/cli_doctor.h"
+#endif
 #include "firmware/device_information.h"
 #include "measure/history_texts.h"
 #include "platform/file_replacement.h"
@@ -145,7 +149,9 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
     if (options.help || options.version) return options;
     options.command = args[0];
     if (options.command == "archive") {
+#ifdef KALVO_WITH_ARCHIVE
         if (!ParseArchiveArguments(args, options, err)) return std::nullopt;
+#endif
         return options;
     }
     if (options.command != "ports" && options.command != "doctor" && options.command != "ping" &&
@@ -275,14 +281,20 @@ int RunPorts(AppContext& context, std::ostream& out, bool verbose) {
     std::string line = "PORT LIST: " + PortListText(entries.data(), count);
     context.log.LogLine(line);
     out << line << '\n';
+#ifdef KALVO_WITH_DOCTOR
     std::optional<SerialInventory> inventory;
     if (verbose) inventory = TakeInventory(SystemTree(SystemRootFromEnvironment()), context.directory.LinksFolder());
+#else
+    (void)verbose;  // the descriptions come from the doctor's reading of the system
+#endif
     for (const PortPath& port : context.directory.List()) {
         out << "COM " << port.number << ' ' << port.path;
+#ifdef KALVO_WITH_DOCTOR
         if (inventory) {
             std::string description = PortDescription(*inventory, port);
             if (!description.empty()) out << "  " << description;
         }
+#endif
         out << '\n';
     }
     return kExitOk;
@@ -454,9 +466,11 @@ int RunHistory(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
         };
         history.BitBtn_HIS_ReadClick();
         if (!history.Loaded()) return kExitFailure;
+#ifdef KALVO_WITH_ARCHIVE
         // Kept in the archive; its report-log line (or the failure's) also goes to stderr.
         ArchiveCompletedDownload(DefaultArchivePath(), history, context.identity, {&ui, &context.log, context.language});
         err << context.log.LastLoggedLine() << '\n';
+#endif
     }
     if (!options.csvFile.empty()) {
         LocalCsvFileAccess files;

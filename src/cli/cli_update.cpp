@@ -16,7 +16,7 @@ namespace {
 // The device is back and identified after the update's last restart well within this.
 constexpr std::uint64_t kReidentifyLimitMs = 45000;
 
-long Identifications(const ReportLog& log) {
+std::ptrdiff_t Identifications(const ReportLog& log) {
     return std::count(log.Lines().begin(), log.Lines().end(), "# Read Device Information:");
 }
 
@@ -48,7 +48,7 @@ int RunUpdate(AppContext& context, ConsoleUiPort& ui, const CliOptions& options,
     ui.answer = nullptr;
     if (outcome != UpdateOutcome::Updated) return kExitFailure;
     // The update ends by dropping the connection; the next identification is the fresh one.
-    const long before = Identifications(context.log);
+    const std::ptrdiff_t before = Identifications(context.log);
 
     // Updated only once the device is found and identified afresh in its main firmware.
     const std::uint64_t start = TickCount();

@@ -1,8 +1,14 @@
 #include "cli/console_ui_port.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <csignal>
+#else
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -81,7 +87,7 @@ void ConsoleUiPort::Wait(int milliseconds) {
         // Between timer events only a termination signal can need us.
         auto until = timerProc ? std::min(end, nextTimer_) : end;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
-        if (stopFd_ >= 0) {
+        if (stopFd_ >= 0 || stopEvent_) {
             CheckStop(static_cast<int>(left) + 1);
         } else {
             std::this_thread::sleep_until(until);
@@ -90,6 +96,14 @@ void ConsoleUiPort::Wait(int milliseconds) {
 }
 
 void ConsoleUiPort::CheckStop(int milliseconds) {
+#ifdef _WIN32
+    if (!stopEvent_ || StopRequested()) return;
+    if (::WaitForSingleObject(static_cast<HANDLE>(stopEvent_), static_cast<DWORD>(std::max(milliseconds, 0))) !=
+        WAIT_OBJECT_0)
+        return;
+    stopSignal_ = SIGINT;
+    if (onStop) onStop();
+#else
     if (stopFd_ < 0 || StopRequested()) return;
     pollfd pfd{stopFd_, POLLIN, 0};
     if (::poll(&pfd, 1, milliseconds) <= 0) return;
@@ -97,6 +111,7 @@ void ConsoleUiPort::CheckStop(int milliseconds) {
     if (::read(stopFd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
     stopSignal_ = static_cast<int>(info.ssi_signo);
     if (onStop) onStop();
+#endif
 }
 
 }  // namespace kalvo

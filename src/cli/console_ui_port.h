@@ -44,6 +44,10 @@ public:
     // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal ends waits early, runs onStop once, and
     // is reported by StopSignal() so the command can end in order (log written, exchange closed).
     void SetStopSignal(int signalFd) { stopFd_ = signalFd; }
+#ifdef _WIN32
+    // Windows: an event that the console's Ctrl+C, Ctrl+Break or close sets; reported as SIGINT.
+    void SetStopEvent(void* event) { stopEvent_ = event; }
+#endif
     std::function<void()> onStop;
     int StopSignal() const { return stopSignal_; }
     bool StopRequested() const { return stopSignal_ != 0; }
@@ -53,6 +57,7 @@ private:
     bool assumeYes_;
     std::chrono::steady_clock::time_point nextTimer_ = std::chrono::steady_clock::now();
     int stopFd_ = -1;
+    void* stopEvent_ = nullptr;  // HANDLE (Windows)
     int stopSignal_ = 0;
     bool progressLineOpen_ = false;
 

@@ -1,7 +1,9 @@
 // kalvo-explorer: the desktop program.
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <string_view>
@@ -38,6 +40,7 @@ int main(int argc, char** argv) {
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
     }
+#ifndef _WIN32
     // SIGTERM, SIGINT and SIGHUP end the program through the same shutdown as Exit. They are blocked
     // before any thread starts (the serial reader inherits the mask) and read from a signalfd.
     sigset_t stopSignals;
@@ -49,6 +52,7 @@ int main(int argc, char** argv) {
     int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
     // A file that outgrows the size limit fails its write instead of ending the program.
     signal(SIGXFSZ, SIG_IGN);
+#endif
 
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
@@ -59,6 +63,7 @@ int main(int argc, char** argv) {
     kalvo::AppContext context(ui, kalvo::PortDirectory::FromEnvironment());
     kalvo::MainWindow window(context, ui);
 
+#ifndef _WIN32
     QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         signalfd_siginfo info;
@@ -67,6 +72,7 @@ int main(int argc, char** argv) {
         // Also ends a message box that start-up may be showing.
         QApplication::exit(0);
     });
+#endif
 
     int status = 0;
     if (window.FormCreate()) {
@@ -74,6 +80,8 @@ int main(int argc, char** argv) {
         status = app.exec();
     }
     window.FormDestroy();
+#ifndef _WIN32
     close(stopFd);
+#endif
     return status;
 }

@@ -1,9 +1,16 @@
 #include "gui/single_instance.h"
 
+#ifndef _WIN32
 #include <QDir>
 #include <QStandardPaths>
+#endif
 
 namespace kalvo {
+
+#ifdef _WIN32
+bool SingleInstance::TryAcquire() { return mutex_.TryAcquire(); }
+void SingleInstance::Release() { mutex_.Release(); }
+#else
 
 bool SingleInstance::TryAcquire() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -20,5 +27,6 @@ void SingleInstance::Release() {
     if (lock_) lock_->unlock();
     lock_.reset();
 }
+#endif
 
 }  // namespace kalvo

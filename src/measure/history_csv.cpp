@@ -1,6 +1,12 @@
 #include "measure/history_csv.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "platform/win32_text.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <system_error>
@@ -75,8 +81,13 @@ FileTarget LocalCsvFileAccess::Inspect(const std::string& path) { return Inspect
 bool LocalCsvFileAccess::CanReplace(const std::string& path) {
     std::string target = FollowLinks(path);
     if (target.empty()) return false;
+#ifdef _WIN32
+    std::filesystem::path folder = std::filesystem::path(Widen(target)).parent_path();
+    return ::_waccess(folder.empty() ? L"." : folder.c_str(), 2) == 0;
+#else
     std::filesystem::path folder = std::filesystem::path(target).parent_path();
     return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+#endif
 }
 
 bool LocalCsvFileAccess::Create(const std::string& path) { return file_.Begin(path); }

@@ -19,6 +19,12 @@ std::string_view Trim(std::string_view text) {
 }  // namespace
 
 std::string ConfigFilePath() {
+#ifdef _WIN32
+    // %APPDATA%\kalvo\kalvo.conf: the roaming profile, beside other programs' settings.
+    if (const char* appData = std::getenv("APPDATA"); appData && *appData)
+        return std::string(appData) + "\\kalvo\\kalvo.conf";
+    return {};
+#endif
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
         return std::string(config) + "/kalvo/kalvo.conf";
     if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config/kalvo/kalvo.conf";

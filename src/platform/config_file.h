@@ -1,6 +1,7 @@
 #pragma once
 // The program's own settings, kept apart from the two stored window options: an INI file,
-// $XDG_CONFIG_HOME/kalvo/kalvo.conf (else ~/.config/kalvo/kalvo.conf). Read only; a missing or
+// $XDG_CONFIG_HOME/kalvo/kalvo.conf (else ~/.config/kalvo/kalvo.conf); on Windows
+// %APPDATA%\kalvo\kalvo.conf. Read only; a missing or
 // unreadable file is the same as an empty one.
 //
 // Format: "key = value" lines; "[section]" headers; lines starting with '#' or ';' are comments.

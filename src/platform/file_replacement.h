@@ -9,6 +9,12 @@
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+// windows.h names ReplaceFileW "ReplaceFile"; ours keeps its name wherever windows.h comes first.
+#include <windows.h>
+#undef ReplaceFile
+#endif
+
 namespace kalvo {
 
 enum class FileTarget { Missing, Regular, NotRegular };
@@ -29,7 +35,7 @@ public:
     ~FileReplacement();
 
     // Opens the temporary file beside the target. False when the target is not a regular file
-    // or the folder takes no new file; Error() then tells why (an errno value).
+    // or the folder takes no new file; Error() then tells why (an errno value, on Windows too).
     bool Begin(const std::string& path);
     bool Write(std::string_view data);
     // Syncs the new text and renames it over the target; false leaves the target as it was.
@@ -42,7 +48,11 @@ public:
 private:
     bool Fail(int error);
 
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the temporary file's HANDLE
+#else
     int fd_ = -1;
+#endif
     int error_ = 0;
     std::string target_;
     std::string temporary_;

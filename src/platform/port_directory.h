@@ -1,5 +1,11 @@
 #pragma once
-// COM numbers on Linux. A number names either a link "comN" in the per-user ports folder
+// COM numbers and the device paths behind them.
+//
+// Windows: COM n is \\.\COMn, and the ports present are the values of the registry key
+// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM; the folder arguments and KALVO_PORTS_DIR
+// mean nothing there.
+//
+// Linux: a number names either a link "comN" in the per-user ports folder
 // (KALVO_PORTS_DIR, else $XDG_CONFIG_HOME/kalvo/ports, else ~/.config/kalvo/ports) or one of
 // the system's serial devices under a fixed numbering:
 //   /dev/ttyS0..ttyS99    -> COM 1..100
@@ -35,6 +41,7 @@ public:
 
     const std::string& LinksFolder() const { return linksFolder_; }
     static std::string LinkName(int number) { return "com" + std::to_string(number); }
+#ifndef _WIN32
     // COM number of a link name in the folder: exactly LinkName(n) of some n > 0, or nothing.
     static std::optional<int> LinkNumber(const std::string& name);
 
@@ -42,11 +49,18 @@ public:
     static std::optional<std::string> SystemDeviceName(int number);
     // COM number of a system device name (exactly SystemDeviceName of it), or nothing.
     static std::optional<int> SystemPortNumber(const std::string& name);
+#endif
 
 private:
     std::string linksFolder_;
     bool includeSystemPorts_;
     std::string deviceFolder_;
 };
+
+#ifdef _WIN32
+// The data of every value under HARDWARE\DEVICEMAP\SERIALCOMM in the registry's order ("COM3",
+// "CNCA0", ...); nothing when the key cannot be opened.
+std::optional<std::vector<std::string>> SerialCommValues();
+#endif
 
 }  // namespace kalvo

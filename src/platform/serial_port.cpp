@@ -1,4 +1,5 @@
 // Platform-independent parts of the serial port: port numbers and the port list.
+#include <algorithm>
 #include <cctype>
 
 #include "platform/serial_port.h"
@@ -40,6 +41,21 @@ std::string PortListText(const PortListEntry* entries, int count) {
     return text;
 }
 
+void PortListFromSerialComm(const std::vector<std::string>& values, PortListEntry* entries, int& count,
+                            const std::function<bool(const std::string& name)>& canOpen) {
+    int taken = std::min(count, static_cast<int>(values.size()));
+    for (int k = 0; k < taken; ++k) {
+        const std::string& data = values[static_cast<std::size_t>(k)];
+        bool com = data.size() >= 3;
+        for (std::size_t i = 0; com && i < 3; ++i)
+            com = std::toupper(static_cast<unsigned char>(data[i])) == "COM"[i];
+        if (!com) continue;
+        std::int32_t state = canOpen ? (canOpen(data) ? 0 : 1) : 255;
+        entries[k] = {ParsePortNumber(data), state};
+    }
+    count = std::max(taken, 0);
+}
+
 void SerialPort::Log(const std::string& line) const {
     if (log_) log_(line);
 }
@@ -47,17 +63,6 @@ void SerialPort::Log(const std::string& line) const {
 bool SerialPort::ProbePort(int number) const {
     std::optional<std::string> path = directory_.PathOf(number);
     return path && CanOpen(*path);
-}
-
-void SerialPort::EnumeratePorts(PortListEntry* entries, int& count, bool checkBusy) const {
-    std::vector<PortPath> ports = directory_.List();
-    int written = 0;
-    for (const PortPath& port : ports) {
-        if (written >= count) break;
-        std::int32_t state = checkBusy ? (CanOpen(port.path) ? 0 : 1) : 255;
-        entries[written++] = {port.number, state};
-    }
-    count = written;
 }
 
 }  // namespace kalvo

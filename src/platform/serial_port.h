@@ -2,10 +2,11 @@
 // The one serial port of the program, COM n at 230400 baud, raw 8N1, no flow control.
 //
 // Threads: Open, Close, Write and the enumeration run on the user-interface thread. While the
-// port is open a reader thread blocks in poll() on the port and a wake-up descriptor; when bytes
-// arrive it calls OnReceive() (a derived class feeds the frame decoder there). Close wakes it,
-// joins it and only then closes the descriptor, so no receive handler runs after Close returns.
-// An I/O mutex keeps Read and Write apart.
+// port is open a reader thread blocks on the port and on a stop signal (POSIX: poll() on the
+// descriptor and an eventfd; Windows: an overlapped one-byte read and a stop event); when bytes
+// arrive it calls OnReceive() (a derived class feeds the frame decoder there). Close signals it,
+// joins it and only then closes the port, so no receive handler runs after Close returns.
+// An I/O mutex keeps Read and Write apart. One implementation file per platform.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/port_directory.h"
 
@@ -35,13 +37,22 @@ void CompactPortList(PortListEntry* entries, int& count);
 // Port numbers separated by "," as the "PORT LIST: " line shows them.
 std::string PortListText(const PortListEntry* entries, int count);
 
+// The port list from the data of the registry's serial-port values, in their order: entry k for
+// value k when its data begins with "COM" (any case), with the number parsed from it and the
+// state 255, or with `canOpen` 0 when it can be opened and 1 when not. Entries of other values
+// ("CNCA0") stay as the caller had them. count: in the capacity, out the values taken.
+void PortListFromSerialComm(const std::vector<std::string>& values, PortListEntry* entries, int& count,
+                            const std::function<bool(const std::string& name)>& canOpen = {});
+
 // Why the last Open failed, as far as the system tells.
 enum class PortOpenFailure { None, Missing, Busy, NoAccess, Other };
 
+#ifndef _WIN32
 // The process holding a file lock on the file (device `major`:`minor`, inode `inode`), from the
 // text of /proc/locks; nothing when no lock names it.
 std::optional<int> LockHolderFromProcLocks(std::string_view procLocks, unsigned major, unsigned minor,
                                            unsigned long long inode);
+#endif
 
 class SerialPort {
 public:
@@ -59,7 +70,7 @@ public:
     bool Open(int baudRate);
     bool Close();
     // Why the last Open failed; the holder's process id when the port was busy and the system
-    // names it.
+    // names it (Linux only: Windows does not say who holds a port).
     PortOpenFailure LastOpenFailure() const { return lastFailure_; }
     std::optional<int> BusyHolder() const { return busyHolder_; }
     bool IsOpen() const;

@@ -251,6 +251,17 @@ std::size_t SerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     return static_cast<std::size_t>(n);
 }
 
+void SerialPort::EnumeratePorts(PortListEntry* entries, int& count, bool checkBusy) const {
+    std::vector<PortPath> ports = directory_.List();
+    int written = 0;
+    for (const PortPath& port : ports) {
+        if (written >= count) break;
+        std::int32_t state = checkBusy ? (CanOpen(port.path) ? 0 : 1) : 255;
+        entries[written++] = {port.number, state};
+    }
+    count = written;
+}
+
 bool SerialPort::CanOpen(const std::string& path) const {
     int fd = OpenExclusive(path);
     if (fd < 0) return false;

@@ -235,7 +235,11 @@ SettingsPage::SettingsPage(SettingsFamily family, SettingsLink link, LocalTime l
         localTime_ = [] {
             std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
             std::tm local{};
+#ifdef _WIN32
+            localtime_s(&local, &now);
+#else
             localtime_r(&now, &local);
+#endif
             return local;
         };
     }

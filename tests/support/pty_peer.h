@@ -1,11 +1,18 @@
 #pragma once
 // The far end of a pseudo-terminal, published as COM n in a private ports folder: tests use it
 // as a device that answers however the test wants, or not at all.
+//
+// Windows (under Wine): the far end is COM n + 100, the other side of a null-modem pair that
+// `scripts/test --windows` maps onto two pseudo-terminals joined by kalvo_pty_pair.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -22,6 +29,79 @@ namespace kalvo::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+#ifdef _WIN32
+class PtyPeer {
+public:
+    static constexpr int kFarEndOffset = 100;
+
+    PtyPeer(const std::string& /*portsFolder*/, int number) {
+        std::wstring path = L"\\\\.\\COM" + std::to_wstring(number + kFarEndOffset);
+        handle_ = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw std::runtime_error("no COM " + std::to_string(number + kFarEndOffset) +
+                                     ": run the Windows tests through scripts/test --windows");
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        ::GetCommState(handle_, &dcb);
+        dcb.BaudRate = 230400;
+        dcb.fBinary = TRUE;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = FALSE;
+        ::SetCommState(handle_, &dcb);
+        ::PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    }
+    ~PtyPeer() {
+        if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    }
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    void Write(const Bytes& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD n = 0;
+            if (!::WriteFile(handle_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n, nullptr) || n == 0)
+                throw std::runtime_error("COM write");
+            done += n;
+        }
+    }
+
+    // One byte within the time left, through the port's total read time-out.
+    std::optional<Bytes> ReadFrame(std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            COMMTIMEOUTS timeouts{};
+            timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(left.count());
+            ::SetCommTimeouts(handle_, &timeouts);
+            std::uint8_t byte = 0;
+            DWORD n = 0;
+            if (!::ReadFile(handle_, &byte, 1, &n, nullptr)) return std::nullopt;
+            if (n == 1 && codec_.Decode(byte)) return Bytes(codec_.Frame(), codec_.Frame() + codec_.FrameLength());
+        }
+    }
+
+    void SendFrame(const Bytes& frame) {
+        FrameCodec encoder;
+        encoder.Encode(frame.data(), frame.size());
+        Write(Bytes(encoder.Output(), encoder.Output() + encoder.OutputLength()));
+    }
+
+    static Bytes AnswerTo(const Bytes& request, const Bytes& data, bool answerFlag = true) {
+        Bytes frame{0x00, request[3], 0x00, 0x01,
+                    static_cast<std::uint8_t>(request[4] | (answerFlag ? 0x40 : 0)), request[5]};
+        frame.insert(frame.end(), data.begin(), data.end());
+        return frame;
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    FrameCodec codec_;
+};
+#else
 class PtyPeer {
 public:
     PtyPeer(const std::string& portsFolder, int number) {
@@ -97,5 +177,6 @@ private:
     std::string linkPath_;
     FrameCodec codec_;
 };
+#endif
 
 }  // namespace kalvo::test
