@@ -29,6 +29,21 @@ namespace kalvo::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The same on both platforms: header+payload encoded as a frame, and an answer to `request` on
+// its channel with the given data.
+inline Bytes EncodedFrame(const Bytes& frame) {
+    FrameCodec encoder;
+    encoder.Encode(frame.data(), frame.size());
+    return Bytes(encoder.Output(), encoder.Output() + encoder.OutputLength());
+}
+
+inline Bytes AnswerFrame(const Bytes& request, const Bytes& data, bool answerFlag) {
+    Bytes frame{0x00, request[3], 0x00, 0x01, static_cast<std::uint8_t>(request[4] | (answerFlag ? 0x40 : 0)),
+                request[5]};
+    frame.insert(frame.end(), data.begin(), data.end());
+    return frame;
+}
+
 #ifdef _WIN32
 class PtyPeer {
 public:
@@ -84,17 +99,12 @@ public:
         }
     }
 
-    void SendFrame(const Bytes& frame) {
-        FrameCodec encoder;
-        encoder.Encode(frame.data(), frame.size());
-        Write(Bytes(encoder.Output(), encoder.Output() + encoder.OutputLength()));
-    }
+    // Encodes header+payload as a frame and writes it.
+    void SendFrame(const Bytes& frame) { Write(EncodedFrame(frame)); }
 
+    // An answer to `request` (header and payload) on its channel with the given data.
     static Bytes AnswerTo(const Bytes& request, const Bytes& data, bool answerFlag = true) {
-        Bytes frame{0x00, request[3], 0x00, 0x01,
-                    static_cast<std::uint8_t>(request[4] | (answerFlag ? 0x40 : 0)), request[5]};
-        frame.insert(frame.end(), data.begin(), data.end());
-        return frame;
+        return AnswerFrame(request, data, answerFlag);
     }
 
 private:
@@ -156,18 +166,11 @@ public:
     }
 
     // Encodes header+payload as a frame and writes it.
-    void SendFrame(const Bytes& frame) {
-        FrameCodec encoder;
-        encoder.Encode(frame.data(), frame.size());
-        Write(Bytes(encoder.Output(), encoder.Output() + encoder.OutputLength()));
-    }
+    void SendFrame(const Bytes& frame) { Write(EncodedFrame(frame)); }
 
     // An answer to `request` (header and payload) on its channel with the given data.
     static Bytes AnswerTo(const Bytes& request, const Bytes& data, bool answerFlag = true) {
-        Bytes frame{0x00, request[3], 0x00, 0x01,
-                    static_cast<std::uint8_t>(request[4] | (answerFlag ? 0x40 : 0)), request[5]};
-        frame.insert(frame.end(), data.begin(), data.end());
-        return frame;
+        return AnswerFrame(request, data, answerFlag);
     }
 
 private:
