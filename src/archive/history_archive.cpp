@@ -320,6 +320,12 @@ std::optional<MergeCounts> HistoryArchive::Merge(const ArchiveDownload& download
                      hook);
 }
 
+std::string FamilyText(int boardCode) {
+    if (boardCode == kBoardCodeR630) return "R630";
+    if (boardCode == kBoardCodeR520) return "R520";
+    return std::to_string(boardCode);
+}
+
 std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, int boardCode,
                                                      const std::string& identityText,
                                                      const std::vector<MergePart>& parts, std::uint32_t deviceTime,
@@ -336,11 +342,20 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
     // The device: an import keeps what a download said about it.
     std::int64_t device = 0;
     {
-        Statement find(db_, "SELECT id FROM devices WHERE serial = ?");
+        Statement find(db_, "SELECT id, board_code FROM devices WHERE serial = ?");
         find.Bind(1, serial);
         int step = find.Step();
         if (step == SQLITE_ROW) {
             device = find.Int(0);
+            // Another family's device with the same number: its records would be mixed into
+            // this one's and replace those of the same start, so they are not merged.
+            const int archivedFamily = static_cast<int>(find.Int(1));
+            if (archivedFamily != 0 && boardCode != 0 && archivedFamily != boardCode) {
+                lastError_ = "device " + serial + " is archived as an " + FamilyText(archivedFamily) + ", not an " +
+                             FamilyText(boardCode) + "; nothing merged";
+                Exec(db_, "ROLLBACK");
+                return std::nullopt;
+            }
             if (!imported) {
                 Statement update(db_, "UPDATE devices SET board_code = ?, identity = ? WHERE id = ?");
                 update.Bind(1, boardCode).Bind(2, identityText).Bind(3, device);

@@ -208,6 +208,9 @@ private:
     std::string lastError_;
 };
 
+// "R630", "R520", or the board code's number.
+std::string FamilyText(int boardCode);
+
 // The report-log line of a merged download:
 // "# ARCHIVE: 1200 new records of 123-45678 (3 updated, 64079 unchanged)".
 std::string ArchiveMergeLogLine(const std::string& serial, const MergeCounts& counts);

@@ -15,12 +15,6 @@ std::optional<std::uint32_t> ParseArchiveTime(std::string_view text) {
     return DateTimeToSeconds(*time);
 }
 
-std::string FamilyText(int boardCode) {
-    if (boardCode == kBoardCodeR630) return "R630";
-    if (boardCode == kBoardCodeR520) return "R520";
-    return std::to_string(boardCode);
-}
-
 std::unique_ptr<HistoryArchive> OpenArchive(AppContext& context, ConsoleUiPort& ui, std::ostream& err) {
     std::string error;
     std::unique_ptr<HistoryArchive> archive =

@@ -164,6 +164,15 @@ TEST_F(ArchiveTest, OverlappingDownloadsAreHeldOnceAndTheLaterCopyWins) {
     EXPECT_EQ(archive->Device("123-45678")->recordCount, counted);
     EXPECT_EQ(archive->Devices().size(), 2u);
 
+    // Another family's device with the same number is never mixed into this one's records.
+    ArchiveDownload sameNumber = Download(Ring(800000000, 40, 9));
+    sameNumber.boardCode = kBoardCodeR520;
+    const std::uint32_t downloads = archive->Device("123-45678")->downloads;
+    EXPECT_FALSE(archive->Merge(sameNumber));
+    EXPECT_EQ(archive->LastError(), "device 123-45678 is archived as an R630, not an R520; nothing merged");
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), expected);
+    EXPECT_EQ(archive->Device("123-45678")->downloads, downloads);
+
     EXPECT_EQ(ArchiveMergeLogLine("123-45678", {1200, 3, 64079}),
               "# ARCHIVE: 1200 new records of 123-45678 (3 updated, 64079 unchanged)");
 }
