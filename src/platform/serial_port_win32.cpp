@@ -2,8 +2,8 @@
 // control, a reader thread waiting on a pending read and on a stop event.
 //
 // The reader waits with an overlapped one-byte ReadFile rather than WaitCommEvent: with no read
-// time-outs it completes when a byte arrives, on Windows as under Wine, whose WaitCommEvent is a
-// worker polling every millisecond that gives up on lines without modem status (ptys).
+// time-outs it completes when a byte arrives, on Windows as under Wine, where WaitCommEvent on a
+// line without modem status (a pseudo-terminal) missed the answers to our requests.
 #include <windows.h>
 
 #include <algorithm>
