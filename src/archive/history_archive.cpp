@@ -269,14 +269,18 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             sqlite3_close(db);
             if (attempt > 0) return fail("cannot start a new archive at " + path);
             setAside = FreeSetAsideName(path);
-            if (!MoveNoReplace(path, setAside)) return fail("cannot move " + path + " aside");
-            // The journal files belong to the file set aside; a new archive must never replay its
-            // WAL, so one that cannot go along is removed.
-            for (const char* suffix : {"-wal", "-shm"}) {
-                const std::string from = path + suffix;
-                std::error_code ec;
-                if (Exists(from) && !MoveNoReplace(from, setAside + suffix)) std::filesystem::remove(from, ec);
+            // The WAL belongs to the file set aside and may hold its last transactions: it goes
+            // first, and if it cannot, nothing is moved (a new archive must never replay it, and it
+            // is never deleted). The shared-memory index is rebuilt from the WAL, so it may go.
+            const std::string wal = path + "-wal", shm = path + "-shm";
+            const bool hasWal = Exists(wal);
+            if (hasWal && !MoveNoReplace(wal, setAside + "-wal")) return fail("cannot move " + wal + " aside");
+            if (!MoveNoReplace(path, setAside)) {
+                if (hasWal) MoveNoReplace(setAside + "-wal", wal);
+                return fail("cannot move " + path + " aside");
             }
+            std::error_code ec;
+            if (Exists(shm) && !MoveNoReplace(shm, setAside + "-shm")) std::filesystem::remove(shm, ec);
             const std::string text =
                 (state == FileState::Foreign ? kArchiveForeign : kArchiveDamaged).Pick(notices.language) +
                 kArchiveMovedTo.Pick(notices.language) + setAside + kArchiveNewStarted.Pick(notices.language);

@@ -459,6 +459,7 @@ TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
         fs::remove(Path());
         c.make();
         WriteFile(Path() + "-shm", "");  // left by a crash: goes along
+        WriteFile(Path() + "-wal", "its last transactions");  // goes along, never replayed or lost
         const std::string original = ReadFile(Path());
         ui.calls.clear();
         auto archive = Open();
@@ -468,6 +469,7 @@ TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
         EXPECT_EQ(aside.rfind(Path() + ".damaged-", 0), 0u);
         EXPECT_EQ(ReadFile(aside), original);
         EXPECT_TRUE(fs::exists(aside + "-shm"));
+        EXPECT_EQ(ReadFile(aside + "-wal"), "its last transactions");
         for (const std::string& earlier : setAside) EXPECT_NE(earlier, aside);
         setAside.push_back(aside);
         // A new, empty archive that works.
