@@ -8,24 +8,16 @@
 #include "app/context.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
+#include "support/ticked_sim_test.h"
 
 namespace kalvo {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-class HistoryAgainstSim : public ::testing::Test, public test::SimFixture {
+class HistoryAgainstSim : public test::TickedSimTest {
 protected:
-    HistoryAgainstSim() : context(ui, PortDirectory(PortsFolder(), false)) {
-        context.tick.SetClock([this] { return now; });
-    }
-    bool TickUntil(const std::function<bool()>& done, int limit = 100) {
-        for (int i = 0; i < limit && !done(); ++i) {
-            now += 100;
-            context.tick.Run();
-        }
-        return done();
-    }
+    // At full speed, and ready once recognised.
     void Connect(std::vector<std::string> options) {
         options.insert(options.end(), {"--baud", "0"});
         ASSERT_TRUE(TickUntil([this] { return context.connection.ScanList().FirstScanDone(); }));
@@ -37,10 +29,6 @@ protected:
         return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }
 
-    test::RecordingUiPort ui;
-    AppContext context;
-    std::uint32_t now = 5000;
-    std::unique_ptr<test::Process> sim;
     const std::string begin = "Write PAR[0xFF00(65280)] : 0xC0BA0010(-1061552112)";
     const std::string end = "Write PAR[0xFF00(65280)] : 0xC0BA0011(-1061552111)";
 };

@@ -9,42 +9,16 @@
 #include "settings/device_parameters.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
+#include "support/ticked_sim_test.h"
 
 namespace kalvo {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-class MeasureAgainstSim : public ::testing::Test, public test::SimFixture {
+class MeasureAgainstSim : public test::TickedSimTest {
 protected:
-    MeasureAgainstSim() : context(ui, PortDirectory(PortsFolder(), false)) {
-        context.tick.SetClock([this] { return now; });
-        context.live.SetClock([this] { return now; });
-    }
-
-    void Tick() {
-        now += 100;
-        context.tick.Run();
-    }
-    bool TickUntil(const std::function<bool()>& done, int limit = 100) {
-        for (int i = 0; i < limit && !done(); ++i) Tick();
-        return done();
-    }
-    // A device plugged in after the first scan, identified by the tick.
-    void Connect(std::vector<std::string> options) {
-        ASSERT_TRUE(TickUntil([this] { return context.connection.ScanList().FirstScanDone(); }));
-        sim = StartSim(7, std::move(options));
-        ASSERT_TRUE(TickUntil([this] { return context.tick.State() == IdentificationState::Identified; }));
-    }
-    bool Logged(const std::string& line) {
-        const auto& lines = context.log.Lines();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-
-    test::RecordingUiPort ui;
-    AppContext context;
-    std::uint32_t now = 5000;
-    std::unique_ptr<test::Process> sim;
+    MeasureAgainstSim() { context.live.SetClock([this] { return now; }); }
 };
 
 TEST_F(MeasureAgainstSim, ParameterTrafficIsLoggedExactly) {

@@ -9,6 +9,7 @@
 #include "settings/settings_page.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
+#include "support/ticked_sim_test.h"
 
 namespace kalvo {
 namespace {
@@ -16,26 +17,10 @@ namespace {
 using Lines = std::vector<std::string>;
 using Writes = std::vector<std::pair<int, long>>;
 
-class SettingsAgainstSim : public ::testing::Test, public test::SimFixture {
+class SettingsAgainstSim : public test::TickedSimTest {
 protected:
-    SettingsAgainstSim() : context(ui, PortDirectory(PortsFolder(), false)) {
-        context.tick.SetClock([this] { return now; });
-        context.live.SetClock([this] { return now; });
-    }
+    SettingsAgainstSim() { context.live.SetClock([this] { return now; }); }
 
-    void Tick() {
-        now += 100;
-        context.tick.Run();
-    }
-    bool TickUntil(const std::function<bool()>& done, int limit = 100) {
-        for (int i = 0; i < limit && !done(); ++i) Tick();
-        return done();
-    }
-    void Connect(std::vector<std::string> options) {
-        ASSERT_TRUE(TickUntil([this] { return context.connection.ScanList().FirstScanDone(); }));
-        sim = StartSim(7, std::move(options));
-        ASSERT_TRUE(TickUntil([this] { return context.tick.State() == IdentificationState::Identified; }));
-    }
     std::unique_ptr<SettingsPage> MakePage(SettingsFamily family) {
         auto page = std::make_unique<SettingsPage>(
             family,
@@ -79,10 +64,6 @@ protected:
         return calls;
     }
 
-    test::RecordingUiPort ui;
-    AppContext context;
-    std::uint32_t now = 5000;
-    std::unique_ptr<test::Process> sim;
     const InterfaceLanguage en = InterfaceLanguage::English;
     const InterfaceLanguage ru = InterfaceLanguage::Russian;
 };
