@@ -215,7 +215,11 @@ void SettingsPageWidget::Run(PageOutcome (SettingsPage::*operation)()) {
 
 bool SettingsPageWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == calibration_ && event->type() == QEvent::KeyPress) {
-        const QString text = static_cast<QKeyEvent*>(event)->text();
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // Only typed characters are filtered: editing keys (Delete, which X11 gives the text
+        // U+007F, arrows, Home...) carry Qt's special key codes.
+        if (key->key() >= Qt::Key_Escape && key->key() <= 0x01ffffff) return QWidget::eventFilter(watched, event);
+        const QString text = key->text();
         for (QChar c : text)
             if (!FilterCalibrationKey(c.unicode())) return true;  // the key is dropped
     }

@@ -124,6 +124,12 @@ private slots:
         }
         QTest::keyClicks(page->CalibrationBox(), "5 ");
         QCOMPARE(page->CalibrationBox()->text(), QString("1,5"));
+        // Delete is an editing key, though X11 gives it the text U+007F.
+        page->CalibrationBox()->setCursorPosition(1);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+        QApplication::sendEvent(page->CalibrationBox(), &del);
+        QCOMPARE(page->CalibrationBox()->text(), QString("15"));
+        QTest::keyClick(page->CalibrationBox(), Qt::Key_Comma);
         QCOMPARE(page->Model().Form().calibrationText, std::string("1,5"));
 
         // Russian: captions, list texts and selections, the tab, the plain manual caption.
