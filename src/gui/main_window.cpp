@@ -178,6 +178,11 @@ void MainWindow::BuildMenu() {
     sourceGroup->addAction(local);
     source->addAction(internet);
     source->addAction(local);
+    QAction* sourceItem = source->menuAction();
+    sourceItem->setProperty(kImageIndex, DataSourceImageIndex(true));
+    connect(sourceGroup, &QActionGroup::triggered, this, [sourceItem, internet](QAction*) {
+        sourceItem->setProperty(kImageIndex, DataSourceImageIndex(internet->isChecked()));
+    });
 
     helpMenu_ = bar->addMenu("Помощь");
     helpMenu_->menuAction()->setObjectName("Action_Menu_Help");
@@ -338,6 +343,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::ApplyLanguage() {
     languageButton_->defaultAction()->setText(Q(LanguageActionCaption(context_.language)));
+    languageButton_->defaultAction()->setProperty(kImageIndex, LanguageImageIndex(context_.language));
     ApplyCaptions();
 }
 
@@ -407,6 +413,7 @@ void MainWindow::UpdateActions() {
     bool shown = TabVisible(Page::Log);
     logVisible->setText(shown ? Q(context_.Pick("Cкрыть лог", "Hide Report"))
                               : Q(context_.Pick("Показать лог", "Show Report")));
+    logVisible->setProperty(kImageIndex, LogVisibleImageIndex(shown));
     bool manual = context_.connection.Mode() == ConnectionMode::Manual;
     Action("Action_Connection_Auto")->setChecked(!manual);
     manualMenu_->menuAction()->setChecked(manual);

@@ -68,6 +68,8 @@ public:
     QLabel* ConnectionPanel() const { return connectionPanel_; }
     QLabel* ComPanel() const { return comPanel_; }
     QAction* Action(const QString& name) const;
+    // The dynamic property of an action that holds its picture's index.
+    static constexpr const char* kImageIndex = "ImageIndex";
     QString LanguageCaption() const;
     AboutWindow* About() const { return about_.get(); }
     BusyWindow* Busy() const { return busy_.get(); }

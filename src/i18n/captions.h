@@ -36,6 +36,13 @@ std::string CaptionOf(std::string_view control, InterfaceLanguage language, bool
 // The language item of the menu: "ENG" while English is active, else "RUS".
 std::string LanguageActionCaption(InterfaceLanguage language);
 
+// The picture (an index into the window's picture list) of the menu items that change it: the
+// log item by whether the log is shown, the language item by the language, the data-source item
+// by its choice.
+inline int LogVisibleImageIndex(bool shown) { return shown ? 3 : 2; }
+inline int LanguageImageIndex(InterfaceLanguage language) { return language == InterfaceLanguage::English ? 11 : 10; }
+inline int DataSourceImageIndex(bool internet) { return internet ? 6 : 8; }
+
 inline InterfaceLanguage Toggled(InterfaceLanguage language) {
     return language == InterfaceLanguage::Russian ? InterfaceLanguage::English : InterfaceLanguage::Russian;
 }

@@ -94,6 +94,21 @@ private slots:
         window_->Action_Log_VisibleExecute();
         QVERIFY(window_->TabVisible(Page::Log));
         QCOMPARE(window_->Action("Action_Log_Visible")->text(), QString("Cкрыть лог"));  // Latin C
+
+        // Pictures of the items that change them: log shown/hidden, language, data source.
+        auto image = [this](const char* name) { return window_->Action(name)->property(MainWindow::kImageIndex).toInt(); };
+        QCOMPARE(image("Action_Log_Visible"), 3);
+        window_->Action_Log_VisibleExecute();
+        QCOMPARE(image("Action_Log_Visible"), 2);
+        QCOMPARE(image("Action_Language"), 10);
+        window_->ToggleLanguage();
+        QCOMPARE(image("Action_Language"), 11);
+        QCOMPARE(image("Action_Data_Source"), 6);
+        window_->Action("Action_Data_Source_Local")->trigger();
+        QCOMPARE(image("Action_Data_Source"), 8);
+        QVERIFY(!window_->Action("Action_Data_Source_Internet")->isChecked());
+        window_->Action("Action_Data_Source_Internet")->trigger();
+        QCOMPARE(image("Action_Data_Source"), 6);
     }
 
     void storedOptionsAndTheirDefaults() {
