@@ -24,6 +24,13 @@ void ReportLog::LogErrorCode(std::string_view text, int code) {
     LogLine("ERROR=[" + std::to_string(code) + "]-\"" + std::string(text) + "\"");
 }
 
+void ReportLog::ReplaceLastLine(std::string_view text) {
+    if (lines_.empty())
+        lines_.emplace_back(text);
+    else
+        lines_.back() = text;
+}
+
 void ReportLog::Clear() { lines_.clear(); }
 
 bool ReportLog::WriteFile(const std::string& path) const {

@@ -24,6 +24,9 @@ public:
     void LogLine(std::string_view text) override;
     void LogError(std::string_view text) override;
     void LogErrorCode(std::string_view text, int code) override;
+    // As the log view does: the last line (or, in an empty log, a first one) takes the text;
+    // the last logged line stays what LogLine last appended.
+    void ReplaceLastLine(std::string_view text) override;
 
     // Empties the lines; the last logged line is kept, so a repeat is still suppressed.
     void Clear();

@@ -20,7 +20,7 @@ void DataImageWriter::Print(const std::string& text) {
 
 void DataImageWriter::ReportProgress(int boardCode, std::uint32_t done, std::uint32_t total) {
     const int percent = static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total);
-    tools_.ui.ReplaceLastLogLine(DataProgressText(done, total));
+    ReplaceProgressLine(tools_, DataProgressText(done, total));
     tools_.ui.ShowProgress(percent, 100);
     if (percent <= 0) return;
     spinner_ = (spinner_ + 1) % 4;

@@ -9,7 +9,9 @@
 
 #include "firmware/device_restart.h"
 #include "link/identification.h"
+#include "platform/log_sink.h"
 #include "platform/tick_clock.h"
+#include "platform/ui_port.h"
 
 namespace kalvo {
 
@@ -23,6 +25,12 @@ struct FirmwareTools {
     // Times the progress reports; tests turn it by hand.
     std::function<std::uint64_t()> clock = TickCount;
 };
+
+// A write's progress text takes the place of the last line, in the log and in its view alike.
+inline void ReplaceProgressLine(FirmwareTools& tools, const std::string& text) {
+    tools.log.ReplaceLastLine(text);
+    tools.ui.ReplaceLastLogLine(text);
+}
 
 // "A=0x" addresses of the log, upper-case hexadecimal with at least `digits` digits.
 std::string HexAddress(std::uint32_t address, int digits);

@@ -97,7 +97,7 @@ UpdateOutcome FirmwareUpdate::UpdateFirmware() {
         ui_.ShowMessage(MessageKind::Error, StandInRefusalText(language_));
         return UpdateOutcome::Refused;
     }
-    if (!ui_.Confirm(confirmation)) return UpdateOutcome::Declined;
+    if (!ui_.ConfirmWarning(confirmation)) return UpdateOutcome::Declined;
 
     SetRunning(true);
     times_ = UpdateTimes{};
@@ -115,7 +115,7 @@ UpdateOutcome FirmwareUpdate::UpdateFirmware() {
             outcome = UpdateOutcome::Updated;
             break;
         }
-        if (!ui_.Confirm(UpdateRetryText(language_))) break;
+        if (!ui_.ConfirmError(UpdateRetryText(language_))) break;
     }
     times_.restartMs = restart_.RestartMs() - restartBefore;
     SetRunning(false);

@@ -63,7 +63,7 @@ bool WriteMainImage(FirmwareTools& tools, WrittenRange* written) {
         if (now - lastReport > kMainProgressMs || remaining == 0) {
             lastReport = now;
             const int percent = static_cast<int>(static_cast<std::uint64_t>(total - remaining) * 100 / total);
-            tools.ui.ReplaceLastLogLine("# Written: " + std::to_string(percent) + "%");
+            ReplaceProgressLine(tools, "# Written: " + std::to_string(percent) + "%");
             tools.ui.ShowProgress(percent, 100);
         }
     }

@@ -36,6 +36,8 @@ bool QtUiPort::Confirm(const std::string& text) { return Ask(QMessageBox::Questi
 
 bool QtUiPort::ConfirmWarning(const std::string& text) { return Ask(QMessageBox::Warning, text, window_); }
 
+bool QtUiPort::ConfirmError(const std::string& text) { return Ask(QMessageBox::Critical, text, window_); }
+
 void QtUiPort::ShowStatus(const std::string& text, StatusStyle style) {
     if (window_) window_->ShowStatus(Text(text), static_cast<int>(style));
 }

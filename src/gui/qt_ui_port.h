@@ -15,6 +15,7 @@ public:
     void ShowMessage(MessageKind kind, const std::string& text) override;
     bool Confirm(const std::string& text) override;
     bool ConfirmWarning(const std::string& text) override;
+    bool ConfirmError(const std::string& text) override;
     void ShowStatus(const std::string& text, StatusStyle style) override;
     void ShowProgress(int position, int max) override;
     void ReplaceLastLogLine(const std::string& text) override;

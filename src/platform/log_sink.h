@@ -13,6 +13,8 @@ public:
     virtual void LogError(std::string_view text) = 0;
     // "ERROR=[code]-\"text\""
     virtual void LogErrorCode(std::string_view text, int code) = 0;
+    // Progress of a long write rewrites the last line, so the log keeps only its latest text.
+    virtual void ReplaceLastLine(std::string_view text) = 0;
 };
 
 }  // namespace kalvo

@@ -23,6 +23,8 @@ public:
     virtual bool Confirm(const std::string& text) = 0;
     // The same question in a warning box (front ends without box kinds ask it plainly).
     virtual bool ConfirmWarning(const std::string& text) { return Confirm(text); }
+    // ...and in an error box, for a question that follows a failure.
+    virtual bool ConfirmError(const std::string& text) { return Confirm(text); }
     virtual void ShowStatus(const std::string& text, StatusStyle style) = 0;
     // Bottom progress bar; max 0 hides it.
     virtual void ShowProgress(int position, int max) = 0;

@@ -10,6 +10,7 @@
 #include "firmware/main_image_writer.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
+#include "support/ticked_sim_test.h"
 
 namespace kalvo {
 namespace {
@@ -74,7 +75,7 @@ TEST_F(WritersAgainstSim, DataImageOnR630WithAReportAfterEveryChunk) {
     const std::string banner43(43, '#'), banner39(39, '#');
     EXPECT_EQ(From(context.log.Lines(), banner43),
               (Lines{banner43, "# Updating EFL", "==> Check - Device is in Boot or TRV8", "BOOT  : 4.1", "TRV8  : 12.9",
-                     "# WRITING: 0% bytes", "# REP_CNT:0", banner39}));
+                     "# ЗАПИСЬ: 100% 304Кб [>>>>>>>>>>>>>>>>>>>>>>>>>]", "# REP_CNT:0", banner39}));
     const FirmwareImage& image = *DataImageFor(630);
     EXPECT_EQ(endSum, std::accumulate(image.bytes.begin(), image.bytes.end(), 0u));
     EXPECT_TRUE(context.connection.linkTestEnabled);
@@ -204,7 +205,7 @@ TEST_P(MainImageCases, WriteOrRefuse) {
     EXPECT_EQ(progress.back(), "# Written: 100%");
     const std::string banner(39, '#');
     EXPECT_EQ(From(log, banner), (Lines{banner, "# Updating TRV8", "==> Check - Device is in Boot or TRV8", "BOOT  : 4.1",
-                                       "TRV8  : 0.0", "#  Written: 0%", banner}));
+                                       "TRV8  : 0.0", "# Written: 100%", banner}));
     EXPECT_EQ(ui.calls.back(), "progress: 0/100");
 }
 
@@ -231,6 +232,21 @@ TEST(UpdateFirmware, DoesNothingWithoutASupportedIdentifiedDevice) {
     EXPECT_TRUE(ui.calls.empty());
     EXPECT_TRUE(context.log.Lines().empty());
     EXPECT_FALSE(context.firmware.Running());
+}
+
+class UpdateQuestions : public test::TickedSimTest {};
+
+// The confirmation is a warning and the retry question, which follows a failure, an error.
+TEST_F(UpdateQuestions, AreAWarningThenAnError) {
+    Connect({"--baud", "0", "--corrupt-write", "100"});
+    context.firmware.allowStandIn = true;
+    context.firmware.verifyAfterWriting = true;
+    ui.answers = {true, false};
+    EXPECT_EQ(context.firmware.UpdateFirmware(), UpdateOutcome::Failed);
+    Lines questions;
+    for (const std::string& call : ui.calls)
+        if (StartsWith(call, "confirm")) questions.push_back(call.substr(0, call.find(':')));
+    EXPECT_EQ(questions, (Lines{"confirm warning", "confirm error"}));
 }
 
 }  // namespace

@@ -28,12 +28,14 @@ public:
     BoxAnswerer() { qApp->installEventFilter(this); }
     ~BoxAnswerer() override { qApp->removeEventFilter(this); }
     QStringList texts;
+    QList<QMessageBox::Icon> icons;
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
         auto* box = qobject_cast<QMessageBox*>(object);
         if (box && event->type() == QEvent::Show) {
             texts << box->text();
+            icons << box->icon();
             QMessageBox::StandardButton answer = box->button(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
             QMetaObject::invokeMethod(box, [box, answer] { box->button(answer)->click(); }, Qt::QueuedConnection);
         }
@@ -102,6 +104,7 @@ private slots:
 
         QCOMPARE(boxes.texts, (QStringList{"Device Firmaere\n\rwill Updated/Restored\n\rto Version 1.20.12.9\n\rContinue?",
                                            "Congratulations\n\rYour Device successfully\n\rupdated"}));
+        QCOMPARE(boxes.icons, (QList<QMessageBox::Icon>{QMessageBox::Warning, QMessageBox::Information}));
         for (const char* step : {"Step 1 of 5: Start BOOT", "Step 2 of 5: Writing Firmware Programm",
                                  "Step 3 of 5: Starting updated Programm", "Step 4 of 5: Writing Firmware Data",
                                  "Step 5 of 5: Reset Device"})
@@ -118,6 +121,10 @@ private slots:
         QVERIFY(log.contains("# Written: 100%"));
         QVERIFY(log.contains("# ЗАПИСЬ: 100% 304Кб [>>>>>>>>>>>>>>>>>>>>>>>>>]"));
         QVERIFY(!log.contains("#  Written: 0%"));
+        // The report file and the upload carry the view's lines, not the first progress texts.
+        QString kept;
+        for (const std::string& line : context.log.Lines()) kept += QString::fromStdString(line) + "\n";
+        QCOMPARE(kept, log + "\n");
 
         // Found and identified afresh; the device page shows it again with its button.
         QVERIFY(QTest::qWaitFor([&] { return context.tick.DeviceRecognised() && upgrade->isEnabled(); }, 15000));

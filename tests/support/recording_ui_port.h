@@ -18,6 +18,7 @@ public:
     }
     bool Confirm(const std::string& text) override { return Answer("confirm: " + text); }
     bool ConfirmWarning(const std::string& text) override { return Answer("confirm warning: " + text); }
+    bool ConfirmError(const std::string& text) override { return Answer("confirm error: " + text); }
     bool Answer(const std::string& call) {
         calls.push_back(call);
         bool answer = answers.empty() ? false : answers.front();
