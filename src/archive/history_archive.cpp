@@ -261,7 +261,10 @@ ArchiveFault ClassifyArchiveError(int code, int systemErrno) {
         case SQLITE_CANTOPEN:
             // SQLite reports a full or read-only file system as an I/O or open error in places
             // (the shared-memory index, the WAL); errno says which.
-            if (systemErrno == ENOSPC || systemErrno == EDQUOT) return ArchiveFault::DiskFull;
+            if (systemErrno == ENOSPC) return ArchiveFault::DiskFull;
+#ifdef EDQUOT
+            if (systemErrno == EDQUOT) return ArchiveFault::DiskFull;
+#endif
             if (systemErrno == EROFS || systemErrno == EACCES || systemErrno == EPERM) return ArchiveFault::ReadOnly;
             return (code & 0xFF) == SQLITE_IOERR ? ArchiveFault::Io : ArchiveFault::CannotOpen;
         default: return ArchiveFault::Other;
