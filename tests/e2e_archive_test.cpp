@@ -1,10 +1,17 @@
 // kalvo-cli's history archive against kalvo-devsim: two downloads of a ring that advanced and
 // wrapped in between, the archive's CSV and bars against the download's, the import of a saved
-// CSV, a failed or damaged archive, and bad input.
+// CSV, a failed or damaged archive, a healthy archive on a full disk or a read-only file system,
+// and bad input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "support/sim_fixture.h"
 
@@ -230,6 +237,121 @@ TEST_F(ArchiveCli, RefusesBadInputAndSetsADamagedArchiveAside) {
     EXPECT_EQ(test::SplitLines(test::ReadFile(folder.File("log.txt"))).at(0),
               "# ARCHIVE: damaged file moved to " + aside + ", new archive started");
     EXPECT_TRUE(ListRow(Data()).empty());
+}
+
+// Runs `body` in a child with a user and mount namespace of its own, so that it may mount a
+// small tmpfs or make a folder read-only without privileges; the mounts go with the child. The
+// body's result is the exit status; 77 when the system allows no such namespace.
+int InPrivateMounts(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) ::_exit(77);
+        auto write = [](const char* file, const std::string& text) {
+            std::ofstream out(file);
+            out << text;
+            return static_cast<bool>(out.flush());
+        };
+        if (!write("/proc/self/setgroups", "deny") || !write("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !write("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1") ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(77);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A full disk or a read-only file system is not a damaged archive: archive list fails with what
+// is wrong, and the file stays as it was, under its name, with every record.
+TEST_F(ArchiveCli, AHealthyArchiveIsLeftAsItWasOnAFullDiskAndAReadOnlyFileSystem) {
+    {
+        auto device = StartSim(4, {"--baud", "0", "--seed", "5"});
+        auto download = Cli({"history", "--port", "4", "--csv", folder.File("dl.csv")});
+        ASSERT_EQ(download->Wait(), 0) << download->Err();
+    }
+    const Lines row = ListRow(Data());
+    ASSERT_EQ(row.size(), 7u);
+    const std::string archive = Data() + "/kalvo/history.sqlite";
+    const std::string healthy = test::ReadFile(archive);
+    ASSERT_FALSE(healthy.empty());
+
+    struct Case {
+        std::string name;
+        std::string dataHome;  // XDG_DATA_HOME of the run
+        std::string expectedErr;
+    };
+    const std::string full = folder.File("full");
+    const std::vector<Case> cases = {
+        {"full", full,
+         "kalvo-cli: archive: The disk of the history archive is full: " + full +
+             "/kalvo/history.sqlite; the file was left as it was (disk I/O error)\n"},
+        {"read-only", Data(),
+         "kalvo-cli: archive: The history archive is read-only: " + archive +
+             "; the file was left as it was (unable to open database file)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = folder.File(c.name + ".out"), err = folder.File(c.name + ".err");
+        const std::string names = folder.File(c.name + ".names"), bytes = folder.File(c.name + ".bytes");
+        const int status = InPrivateMounts([&] {
+            const std::string kalvo = c.dataHome + "/kalvo";
+            if (c.name == "full") {
+                // A disk that holds the archive and little more, then nothing more.
+                fs::create_directories(kalvo);
+                const std::string size = "size=" + std::to_string(healthy.size() / 1024 + 64) + "k";
+                if (::mount("tmpfs", kalvo.c_str(), "tmpfs", 0, (size + ",nr_inodes=64").c_str()) != 0) return 77;
+                fs::copy_file(archive, kalvo + "/history.sqlite");
+                const int filler = ::open((kalvo + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+                const std::string block(4096, 'x');
+                while (::write(filler, block.data(), block.size()) > 0) {
+                }
+                ::close(filler);
+            } else if (::mount(kalvo.c_str(), kalvo.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                       ::mount(nullptr, kalvo.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+                return 77;
+            }
+            test::Environment env = Env();
+            env["XDG_DATA_HOME"] = c.dataHome;
+            test::Process cli({KALVO_CLI_PATH, "archive", "list"}, env);
+            const int exit = cli.Wait();
+            test::WriteFileForTest(out, cli.Out());
+            test::WriteFileForTest(err, cli.Err());
+            std::string listed;
+            for (const std::string& name : Names(kalvo)) {
+                listed += name;
+                if (name.ends_with("-wal")) listed += " " + std::to_string(fs::file_size(kalvo + "/" + name));
+                listed += "\n";
+            }
+            test::WriteFileForTest(names, listed);
+            test::WriteFileForTest(bytes, test::ReadFile(kalvo + "/history.sqlite"));
+            return exit;
+        });
+        if (status == 77) GTEST_SKIP() << "no user and mount namespace here";
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(test::ReadFile(out), "");
+        EXPECT_EQ(test::ReadFile(err), c.expectedErr);
+        // On the full disk SQLite's open made an empty WAL and its index, and cannot remove them;
+        // nothing else may, as another program could be opening the file at the same moment.
+        EXPECT_EQ(test::ReadFile(names), c.name == "full"
+                                             ? "filler\nhistory.sqlite\nhistory.sqlite-shm\nhistory.sqlite-wal 0\n"
+                                             : "history.sqlite\n");
+        EXPECT_TRUE(test::ReadFile(bytes) == healthy);
+    }
+    // And the same file, where it can be written, lists as before.
+    EXPECT_EQ(ListRow(Data()), row);
+    EXPECT_EQ(Names(Data() + "/kalvo"), Lines{"history.sqlite"});
 }
 
 }  // namespace

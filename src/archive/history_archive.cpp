@@ -4,6 +4,7 @@
 #include <unistd.h>  // link, unlink: a move that never replaces a file
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -20,9 +21,6 @@ namespace {
 // "KLVA": the archive's own mark in the SQLite header.
 constexpr int kApplicationId = 0x4B4C5641;
 constexpr int kSchemaVersion = 1;
-// The window and kalvo-cli may merge at the same time; a merge of a full ring takes well
-// under this.
-constexpr int kBusyTimeoutMs = 10000;
 
 constexpr const char* kSchema =
     "CREATE TABLE devices("
@@ -143,44 +141,87 @@ std::string FreeSetAsideName(const std::string& path) {
     }
 }
 
-enum class FileState { Usable, New, Foreign, Damaged, Newer };
+enum class FileState { Usable, New, Foreign, Damaged, Newer, Unusable };
+
+// Why a look at the file failed when the fault is not the file's.
+struct SqliteFailure {
+    int code = SQLITE_OK;
+    int systemErrno = 0;
+    std::string detail;
+};
+
+SqliteFailure FailureOf(sqlite3* db) {
+    SqliteFailure failure{sqlite3_extended_errcode(db), sqlite3_system_errno(db), sqlite3_errmsg(db)};
+    // On a read-only file system SQLite quietly opens the file read-only and then fails to open
+    // the WAL's index, with the errno of some later call: the connection itself says it.
+    if (sqlite3_db_readonly(db, "main") == 1) failure.code = SQLITE_READONLY;
+    return failure;
+}
+
+enum class Header { Plausible, Implausible, Unreadable };
 
 // SQLite takes a file too short for a page for an empty database and would write over it; only
 // an empty file (a new archive whose first pages are still in its WAL) may lack the header.
-bool HeaderPlausible(const std::string& path) {
+Header ExamineHeader(const std::string& path, SqliteFailure& failure) {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size == 0) return true;  // missing, or nothing to overwrite; SQLite reports the rest
+    if (ec || size == 0) return Header::Plausible;  // missing, or nothing to overwrite; SQLite reports the rest
     static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
     char header[16] = {};
     std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        // A file that cannot be read says nothing about its contents.
+        failure = {SQLITE_CANTOPEN, errno, "cannot read the file"};
+        return Header::Unreadable;
+    }
     in.read(header, sizeof header);
-    return size >= 100 && in.gcount() == sizeof header && std::string_view(header, sizeof header) == kMagic;
+    if (in.bad()) {
+        failure = {SQLITE_IOERR_READ, errno, "cannot read the file"};
+        return Header::Unreadable;
+    }
+    const bool ours =
+        size >= 100 && in.gcount() == sizeof header && std::string_view(header, sizeof header) == kMagic;
+    return ours ? Header::Plausible : Header::Implausible;
 }
 
-FileState Examine(sqlite3* db, const std::string& path) {
-    if (!HeaderPlausible(path)) return FileState::Damaged;
+// A failed query: Damaged only when SQLite says the file is no database or is corrupt.
+FileState FailedQuery(sqlite3* db, SqliteFailure& failure) {
+    failure = FailureOf(db);
+    return ClassifyArchiveError(failure.code, failure.systemErrno) == ArchiveFault::Damaged ? FileState::Damaged
+                                                                                            : FileState::Unusable;
+}
+
+FileState Examine(sqlite3* db, const std::string& path, SqliteFailure& failure) {
+    switch (ExamineHeader(path, failure)) {
+        case Header::Implausible: return FileState::Damaged;
+        case Header::Unreadable: return FileState::Unusable;
+        case Header::Plausible: break;
+    }
     std::optional<std::int64_t> application = QueryInt(db, "PRAGMA application_id");
+    if (!application) return FailedQuery(db, failure);
     std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
+    if (!version) return FailedQuery(db, failure);
     std::optional<std::int64_t> objects = QueryInt(db, "SELECT count(*) FROM sqlite_master");
-    if (!application || !version || !objects) return FileState::Damaged;
+    if (!objects) return FailedQuery(db, failure);
     if (*application == 0 && *version == 0 && *objects == 0) return FileState::New;
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
     if (*version != kSchemaVersion) return FileState::Foreign;
     std::optional<std::string> check = QueryText(db, "PRAGMA quick_check");
-    if (!check || *check != "ok") return FileState::Damaged;
+    if (!check) return FailedQuery(db, failure);
+    if (*check != "ok") return FileState::Damaged;
     return FileState::Usable;
 }
 
-sqlite3* OpenConnection(const std::string& path) {
+sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyTimeout, SqliteFailure& failure) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
+        failure = db ? FailureOf(db) : SqliteFailure{SQLITE_NOMEM, 0, "out of memory"};
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, static_cast<int>(busyTimeout.count()));
     sqlite3_extended_result_codes(db, 1);
     return db;
 }
@@ -206,6 +247,44 @@ DoseConversion ConversionOfRow(std::int64_t sensors, std::int64_t sensitivity, s
 }
 
 }  // namespace
+
+ArchiveFault ClassifyArchiveError(int code, int systemErrno) {
+    switch (code & 0xFF) {
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT: return ArchiveFault::Damaged;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return ArchiveFault::Busy;
+        case SQLITE_FULL: return ArchiveFault::DiskFull;
+        case SQLITE_READONLY:
+        case SQLITE_PERM: return ArchiveFault::ReadOnly;
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+            // SQLite reports a full or read-only file system as an I/O or open error in places
+            // (the shared-memory index, the WAL); errno says which.
+            if (systemErrno == ENOSPC) return ArchiveFault::DiskFull;
+#ifdef EDQUOT
+            if (systemErrno == EDQUOT) return ArchiveFault::DiskFull;
+#endif
+            if (systemErrno == EROFS || systemErrno == EACCES || systemErrno == EPERM) return ArchiveFault::ReadOnly;
+            return (code & 0xFF) == SQLITE_IOERR ? ArchiveFault::Io : ArchiveFault::CannotOpen;
+        default: return ArchiveFault::Other;
+    }
+}
+
+std::string ArchiveFaultText(ArchiveFault fault, const std::string& path, const std::string& detail,
+                             InterfaceLanguage language) {
+    const TextPair* kind = &kArchiveCannotOpen;
+    switch (fault) {
+        case ArchiveFault::Busy: kind = &kArchiveBusy; break;
+        case ArchiveFault::DiskFull: kind = &kArchiveDiskFull; break;
+        case ArchiveFault::ReadOnly: kind = &kArchiveReadOnly; break;
+        case ArchiveFault::Io: kind = &kArchiveIoError; break;
+        case ArchiveFault::Damaged:
+        case ArchiveFault::CannotOpen:
+        case ArchiveFault::Other: break;
+    }
+    return kind->Pick(language) + ": " + path + kArchiveLeftAsItWas.Pick(language) + " (" + detail + ")";
+}
 
 std::string DefaultArchivePath() {
     const char* data = std::getenv("XDG_DATA_HOME");
@@ -245,22 +324,33 @@ HistoryArchive::HistoryArchive(sqlite3* db, std::string path) : db_(db), path_(s
 HistoryArchive::~HistoryArchive() { sqlite3_close(db_); }
 
 std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, const ArchiveNotices& notices,
-                                                     std::string* error) {
+                                                     std::string* error, std::chrono::milliseconds busyTimeout) {
     auto fail = [&](std::string why) -> std::unique_ptr<HistoryArchive> {
         if (error) *error = std::move(why);
         return nullptr;
+    };
+    auto unusable = [&](const SqliteFailure& failure) {
+        ArchiveFault fault = ClassifyArchiveError(failure.code, failure.systemErrno);
+        // Reached only for a file that read as sound: it is not called damaged now.
+        if (fault == ArchiveFault::Damaged) fault = ArchiveFault::Other;
+        return fail(ArchiveFaultText(fault, path, failure.detail, notices.language));
     };
     if (path.empty()) return fail("no data folder (neither XDG_DATA_HOME nor HOME is set)");
     if (!MakeFolders(std::filesystem::path(path).parent_path())) return fail("cannot create the folder of " + path);
 
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        sqlite3* db = OpenConnection(path);
-        if (!db) return fail("cannot open " + path);
+        SqliteFailure failure;
+        sqlite3* db = OpenConnection(path, busyTimeout, failure);
+        if (!db) return unusable(failure);
         // The file is only looked at until it is known to be ours: closing must not checkpoint a
         // damaged file's WAL into it or delete the WAL.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        FileState state = Examine(db, path);
+        FileState state = Examine(db, path, failure);
+        if (state == FileState::Unusable) {
+            sqlite3_close(db);
+            return unusable(failure);
+        }
         if (state == FileState::Newer) {
             sqlite3_close(db);
             return fail(path + " was written by a newer version of the program");
@@ -293,9 +383,9 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
         }
         if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = FULL") ||
             (state == FileState::New && !CreateSchema(db))) {
-            std::string why = sqlite3_errmsg(db);
+            failure = FailureOf(db);
             sqlite3_close(db);
-            return fail("cannot prepare " + path + ": " + why);
+            return unusable(failure);
         }
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
         std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path));
@@ -477,7 +567,9 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
                    " (SELECT max(start) FROM records r WHERE r.device = d.id),"
                    " (SELECT count(*) FROM downloads w WHERE w.device = d.id)"
                    " FROM devices d ORDER BY d.serial");
-    while (list.Step() == SQLITE_ROW) {
+    lastError_.clear();
+    int step = 0;
+    while ((step = list.Step()) == SQLITE_ROW) {
         ArchiveDeviceSummary summary;
         summary.serial = list.Text(0);
         summary.boardCode = static_cast<int>(list.Int(1));
@@ -488,6 +580,7 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
         summary.downloads = static_cast<std::uint32_t>(list.Int(6));
         devices.push_back(std::move(summary));
     }
+    if (step != SQLITE_DONE) lastError_ = sqlite3_errmsg(db_);
     return devices;
 }
 

@@ -14,6 +14,7 @@
 //
 // Several processes (the window and kalvo-cli) may use the file at once: WAL mode and a busy
 // timeout. One object per thread; every call of one object on the thread that opened it.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -137,15 +138,33 @@ struct SavedCsvLine {
 // The lines in file order (newest first); nullopt with the first wrong line otherwise.
 std::optional<std::vector<SavedCsvLine>> ParseSavedCsv(std::string_view text, ImportError* error = nullptr);
 
+// What an SQLite error says about the archive file. Only Damaged lets a file be set aside: every
+// other fault is of the machine or of another program, and the file is left as it was.
+enum class ArchiveFault { Damaged, Busy, DiskFull, ReadOnly, Io, CannotOpen, Other };
+
+// `code` is SQLite's (extended) result code, `systemErrno` the errno behind it (0 when none).
+ArchiveFault ClassifyArchiveError(int code, int systemErrno);
+
+// The user's text for a fault other than Damaged, in `language`:
+// "The history archive is in use by another program: PATH; the file was left as it was (DETAIL)".
+std::string ArchiveFaultText(ArchiveFault fault, const std::string& path, const std::string& detail,
+                             InterfaceLanguage language);
+
+// The window and kalvo-cli may merge at the same time; a merge of a full ring takes well under this.
+inline constexpr std::chrono::milliseconds kArchiveBusyTimeout{10000};
+
 class HistoryArchive {
 public:
     // Opens (or starts) the archive at `path`, creating its folder (mode 0700). A file that is
     // not an archive of this program, or is damaged, is renamed aside (history.sqlite.damaged-
     // YYYYMMDD-hhmmss[-N], never over an existing file; its -wal and -shm with it), reported
     // through `notices`, and a new archive is started. nullptr when the archive cannot be used
-    // at all; `error` then says why.
+    // at all; `error` then says why. A file SQLite cannot read for another reason than damage
+    // (full disk, lock held elsewhere, read-only, I/O error) is never set aside: the open fails.
+    // `busyTimeout`: how long a lock held by another connection is waited for.
     static std::unique_ptr<HistoryArchive> Open(const std::string& path, const ArchiveNotices& notices,
-                                                std::string* error = nullptr);
+                                                std::string* error = nullptr,
+                                                std::chrono::milliseconds busyTimeout = kArchiveBusyTimeout);
     ~HistoryArchive();
     HistoryArchive(const HistoryArchive&) = delete;
     HistoryArchive& operator=(const HistoryArchive&) = delete;
@@ -157,7 +176,7 @@ public:
     // Merges one download in one transaction; nothing is changed when it fails.
     std::optional<MergeCounts> Merge(const ArchiveDownload& download, const MergeHook& hook = {});
 
-    // Every device, ordered by serial number.
+    // Every device, ordered by serial number; LastError() is empty unless the list is cut short.
     std::vector<ArchiveDeviceSummary> Devices();
     // The device of the latest download or import (the window's "last one used" without a
     // device); nullopt for an empty archive.

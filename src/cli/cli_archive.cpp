@@ -174,6 +174,10 @@ int RunArchive(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
                 << (device.recordCount ? ArchiveTimeText(device.lastTime) : "") << ';' << device.downloads << ';'
                 << device.identityText << '\n';
         }
+        if (!archive->LastError().empty()) {
+            err << "kalvo-cli: archive list: " << archive->LastError() << '\n';
+            return kExitFailure;
+        }
         return out.flush() ? kExitOk : kExitFailure;
     }
 

@@ -258,6 +258,7 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
         err << "kalvo-cli: --at takes \"YYYY-MM-DD hh:mm:ss\" between 2000 and 2099\n";
         return std::nullopt;
     }
+    if (options.calibration && !CheckCalibrationText(*options.calibration, options.language, err)) return std::nullopt;
     if (options.command == "history" && options.csvFile.empty() && options.chartLevel.empty() && !options.erase) {
         err << "kalvo-cli: history needs --csv FILE, --chart LEVEL or --erase\n";
         return std::nullopt;

@@ -75,6 +75,9 @@ int RunCalibration(AppContext& context, ConsoleUiPort& ui, const CliOptions& opt
                    std::ostream& err);
 // A settings edit "key=value" that some family's page could take; the reason on `err` if not.
 bool CheckSettingsEdit(std::string_view edit, std::ostream& err);
+// calibration --set TEXT: what the page would refuse after connecting is refused before, in its
+// words.
+bool CheckCalibrationText(const std::string& text, InterfaceLanguage language, std::ostream& err);
 
 // Opens COM n at the line rate, as every device command does first. False, with a message on
 // `err`, when the port cannot be opened.

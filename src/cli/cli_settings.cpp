@@ -121,6 +121,21 @@ bool CheckSettingsEdit(std::string_view edit, std::ostream& err) {
     return false;
 }
 
+bool CheckCalibrationText(const std::string& text, InterfaceLanguage language, std::ostream& err) {
+    const long long k = ParseCalibration(text);
+    if (k < 0) {
+        err << "kalvo-cli: " << PickText(language, "Ошибка формата коэффициента [", "K Format Error [") << text << "]\n";
+        return false;
+    }
+    if (k < kCalibrationMin || k > kCalibrationMax) {
+        err << "kalvo-cli: "
+            << PickText(language, "Ошибка: K должен быть от 0,1 до 9,99 [", "Error: K is to be from 0,1 to 9,99 [")
+            << text << "]\n";
+        return false;
+    }
+    return true;
+}
+
 int RunSettings(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                 std::ostream& err) {
     if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;

@@ -87,6 +87,11 @@ int main(int argc, char** argv) {
         if (context.history.Downloading()) context.history.BitBtn_HIS_ReadClick();  // the Cancel button
     };
 
+#ifdef KALVO_WITH_UPLOAD
+    // A wrong server address is bad input: refused before any device is opened.
+    if (options->upload && !CheckUploadServer(context, std::cerr)) return kExitUsage;
+#endif
+
     int status = kExitFailure;
     if (options->command == "ports") {
         status = RunPorts(context, std::cout, options->verbose);
@@ -131,7 +136,9 @@ int main(int argc, char** argv) {
     if (options->upload) {
         ui.timerProc = {};  // the port is closed: no more ticks
 #ifdef KALVO_WITH_UPLOAD
-        if (!UploadRunReport(context, std::cerr) && status == kExitOk) status = kExitFailure;
+        // With --log the report is kept there; without it the temporary copy stays on failure.
+        if (!UploadRunReport(context, options->logFile.empty(), std::cerr) && status == kExitOk)
+            status = kExitFailure;
 #else
         std::cerr << context.Pick("В этой сборке нет отправки отчёта на сервер обновлений (--upload)",
                                   "This build has no upload to the update server (--upload)")

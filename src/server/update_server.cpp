@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 
@@ -31,15 +34,48 @@ std::optional<std::string> Environment(const char* name) {
 
 }  // namespace
 
-std::optional<UpdateServer> ParseUpdateServer(std::string_view address) {
-    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
-    if (!url) return std::nullopt;
-    std::string text(address);
-    if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+std::optional<UpdateServer> ParseUpdateServer(std::string_view address, ServerAddressProblem* problem) {
+    auto refuse = [problem](ServerAddressFault fault, std::string detail = {}) -> std::optional<UpdateServer> {
+        if (problem) *problem = {fault, std::move(detail)};
         return std::nullopt;
-    std::optional<std::string> scheme = Part(url.get(), CURLUPART_SCHEME);
+    };
+    if (problem) *problem = {};
+    // Scheme, host and port are looked at here first, so that each fault has its own words; the
+    // URL parser would only say "bad URL".
+    const std::size_t schemeEnd = address.find("://");
+    if (schemeEnd == std::string_view::npos || schemeEnd == 0) return refuse(ServerAddressFault::NotAnAddress);
+    std::string scheme(address.substr(0, schemeEnd));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "ftp") return refuse(ServerAddressFault::Scheme, std::string(address.substr(0, schemeEnd)));
+    std::string_view authority = address.substr(schemeEnd + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority = authority.substr(at + 1);
+    const std::size_t bracket = authority.rfind(']');
+    const std::size_t colon = authority.rfind(':');
+    std::string_view hostText = authority, portText;
+    const bool hasPort = colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
+    if (hasPort) {
+        hostText = authority.substr(0, colon);
+        portText = authority.substr(colon + 1);
+    }
+    if (hostText.empty() || hostText == "[]") return refuse(ServerAddressFault::NoHost);
+    if (hasPort) {
+        int number = 0;
+        auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), number);
+        if (portText.empty() || ec != std::errc() || end != portText.data() + portText.size() || number < 1 ||
+            number > 65535)
+            return refuse(ServerAddressFault::Port, std::string(portText));
+    }
+
+    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    if (!url) return refuse(ServerAddressFault::Other, "out of memory");
+    std::string text(address);
+    if (CURLUcode code = curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME);
+        code != CURLUE_OK)
+        return refuse(ServerAddressFault::Other, curl_url_strerror(code));
     std::optional<std::string> host = Part(url.get(), CURLUPART_HOST);
-    if (scheme != "ftp" || !host || host->empty()) return std::nullopt;
+    if (!host || host->empty()) return refuse(ServerAddressFault::NoHost);
 
     UpdateServer server;
     server.host = *host;
@@ -60,17 +96,27 @@ std::optional<UpdateServer> ParseUpdateServer(std::string_view address) {
     return server;
 }
 
-std::optional<UpdateServer> ConfiguredUpdateServer(const std::string& configPath) {
+ConfiguredServer ReadConfiguredUpdateServer(const std::string& configPath) {
+    ConfiguredServer configured;
     ConfigFile config = ConfigFile::Load(configPath);
     std::optional<std::string> address = Environment("KALVO_UPDATE_SERVER");
-    if (!address) address = config.Value("update_server");
-    if (!address) return std::nullopt;
-    std::optional<UpdateServer> server = ParseUpdateServer(*address);
-    if (!server) return std::nullopt;
+    if (address) {
+        configured.source = "KALVO_UPDATE_SERVER";
+    } else if ((address = config.Value("update_server"))) {
+        configured.source = "update_server in " + configPath;
+    } else {
+        return configured;
+    }
+    configured.server = ParseUpdateServer(*address, &configured.problem);
+    if (!configured.server) return configured;
     std::optional<std::string> caFile = Environment("KALVO_UPDATE_SERVER_CA");
     if (!caFile) caFile = config.Value("update_server_ca");
-    server->caFile = caFile.value_or("");
-    return server;
+    configured.server->caFile = caFile.value_or("");
+    return configured;
+}
+
+std::optional<UpdateServer> ConfiguredUpdateServer(const std::string& configPath) {
+    return ReadConfiguredUpdateServer(configPath).server;
 }
 
 }  // namespace kalvo

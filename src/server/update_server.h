@@ -36,8 +36,24 @@ struct UpdateServer {
     ServerTimeouts timeouts;
 };
 
-// An ftp:// address with a host; nothing for anything else.
-std::optional<UpdateServer> ParseUpdateServer(std::string_view address);
+// What is wrong with an address that is not a server's.
+enum class ServerAddressFault { None, NotAnAddress, Scheme, NoHost, Port, Other };
+struct ServerAddressProblem {
+    ServerAddressFault fault = ServerAddressFault::None;
+    std::string detail;  // the scheme or the port as written; the URL parser's words for Other
+};
+
+// An ftp:// address with a host and a port in 1..65535; nothing for anything else, and then
+// `problem` says what is wrong.
+std::optional<UpdateServer> ParseUpdateServer(std::string_view address, ServerAddressProblem* problem = nullptr);
+
+// The server as configured: where the address came from, and what is wrong with it.
+struct ConfiguredServer {
+    std::optional<UpdateServer> server;
+    std::string source;  // "KALVO_UPDATE_SERVER" or "update_server in PATH"; empty when none is set
+    ServerAddressProblem problem;
+};
+ConfiguredServer ReadConfiguredUpdateServer(const std::string& configPath);
 
 // The environment's server, else the configuration file's (at `configPath`), else none.
 std::optional<UpdateServer> ConfiguredUpdateServer(const std::string& configPath);

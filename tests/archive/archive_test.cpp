@@ -1,12 +1,16 @@
 // The history archive over hand-made downloads: the union held once, what a second copy does,
 // the chart and the CSV equal to those of a download, the import of a saved CSV, a merge killed
-// midway, and files that are not an archive set aside.
+// midway, files that are not an archive set aside, and healthy files left alone when SQLite's
+// error is the machine's or another program's.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -507,6 +511,83 @@ TEST_F(ArchiveTest, AFileThatIsNoArchiveIsSetAsideAndANewOneStarted) {
     EXPECT_FALSE(HistoryArchive::Open(Path(), {}, &error));
     EXPECT_NE(error.find("newer"), std::string::npos);
     EXPECT_TRUE(fs::exists(Path()));
+}
+
+// Only SQLite's own word that a file is no database or is corrupt sets it aside; a full disk, a
+// lock, a read-only or failing file system fail the open and leave the file. (A real full disk
+// and a read-only folder are in the kalvo-cli archive tests.)
+TEST_F(ArchiveTest, AHealthyArchiveIsLeftWhereItIsWhenItCannotBeUsedNow) {
+    struct Code {
+        int code;
+        int systemErrno;
+        ArchiveFault fault;
+    };
+    const std::vector<Code> codes = {
+        {SQLITE_NOTADB, 0, ArchiveFault::Damaged},
+        {SQLITE_CORRUPT, 0, ArchiveFault::Damaged},
+        {SQLITE_CORRUPT_INDEX, 0, ArchiveFault::Damaged},
+        {SQLITE_BUSY, 0, ArchiveFault::Busy},
+        {SQLITE_BUSY_RECOVERY, 0, ArchiveFault::Busy},
+        {SQLITE_LOCKED, 0, ArchiveFault::Busy},
+        {SQLITE_FULL, ENOSPC, ArchiveFault::DiskFull},
+        {SQLITE_IOERR_SHMSIZE, ENOSPC, ArchiveFault::DiskFull},
+        {SQLITE_IOERR_WRITE, EDQUOT, ArchiveFault::DiskFull},
+        {SQLITE_READONLY, 0, ArchiveFault::ReadOnly},
+        {SQLITE_READONLY_CANTINIT, 0, ArchiveFault::ReadOnly},
+        {SQLITE_CANTOPEN, EROFS, ArchiveFault::ReadOnly},
+        {SQLITE_CANTOPEN, EACCES, ArchiveFault::ReadOnly},
+        {SQLITE_PERM, 0, ArchiveFault::ReadOnly},
+        {SQLITE_IOERR_READ, EIO, ArchiveFault::Io},
+        {SQLITE_IOERR_FSYNC, EIO, ArchiveFault::Io},
+        {SQLITE_CANTOPEN, ENOENT, ArchiveFault::CannotOpen},
+        {SQLITE_NOMEM, 0, ArchiveFault::Other},
+        {SQLITE_ERROR, 0, ArchiveFault::Other},
+    };
+    for (const Code& c : codes)
+        EXPECT_EQ(ClassifyArchiveError(c.code, c.systemErrno), c.fault) << c.code << " errno " << c.systemErrno;
+
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(Ring(885000000, 3000, 4))));
+    }
+    const std::string before = ReadFile(Path());
+    auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(fs::path(Path()).parent_path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> namesBefore = entries();
+
+    // Another program keeps the file locked (an exclusive locking mode blocks even WAL readers).
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string held = ReadFile(Path());
+    std::string error;
+    const std::chrono::milliseconds shortWait{50};
+    EXPECT_FALSE(HistoryArchive::Open(Path(), {&ui, &log, InterfaceLanguage::English}, &error, shortWait));
+    EXPECT_EQ(error, "The history archive is in use by another program: " + Path() +
+                         "; the file was left as it was (database is locked)");
+    EXPECT_FALSE(HistoryArchive::Open(Path(), {&ui, &log, InterfaceLanguage::Russian}, &error, shortWait));
+    EXPECT_EQ(error, "Архив истории занят другой программой: " + Path() + "; файл оставлен как был (database is locked)");
+    EXPECT_EQ(ReadFile(Path()), held);
+    EXPECT_TRUE(ui.calls.empty());
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(entries(), namesBefore);
+
+    // Released, the same file opens with every record.
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_TRUE(archive->SetAsideName().empty());
+    EXPECT_EQ(archive->Device("123-45678")->recordCount, Counted(Ring(885000000, 3000, 4)).size());
+    archive.reset();
+    EXPECT_EQ(ReadFile(Path()), before);
+    EXPECT_TRUE(ui.calls.empty());
 }
 
 }  // namespace
