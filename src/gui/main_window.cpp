@@ -309,13 +309,16 @@ void MainWindow::FormDestroy() {
     bool started = !context_.tempFolder.empty();
     instance_.Release();
     if (started) options_.StorePage(pages_->currentIndex());
+    // A wrong address is said in the report, not taken for "no server".
+    const ConfiguredServer server = ReadConfiguredUpdateServer(ConfigFilePath());
+    const std::string addressError = UpdateServerAddressError(server, InterfaceLanguage::English);
+    if (started && !addressError.empty()) context_.log.LogError(addressError);
     LogEndFrame(context_.log, std::time(nullptr));
     // Nothing is written or sent for a run that never started (second instance, no folder).
     if (started) {
         // Events go on while the report is sent; clicks must not start anything now.
         setEnabled(false);
-        ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder,
-                            ConfiguredUpdateServer(ConfigFilePath()));
+        ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder, server.server);
         upload.UploadReport("", kServerLogBase, kServerReportName);
     }
     context_.port.Close();

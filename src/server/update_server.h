@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "i18n/language.h"
+
 namespace kalvo {
 
 // The account's fixed user name and password, used when the address names none.
@@ -54,6 +56,8 @@ struct ConfiguredServer {
     ServerAddressProblem problem;
 };
 ConfiguredServer ReadConfiguredUpdateServer(const std::string& configPath);
+// "Wrong update server address (SOURCE): what is wrong", or empty for a usable or unset address.
+std::string UpdateServerAddressError(const ConfiguredServer& configured, InterfaceLanguage language);
 
 // The environment's server, else the configuration file's (at `configPath`), else none.
 std::optional<UpdateServer> ConfiguredUpdateServer(const std::string& configPath);

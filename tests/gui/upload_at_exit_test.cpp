@@ -1,6 +1,7 @@
 // The window's shutdown sends the report log to the update server: after the END lines, into
 // the folder of the device that was identified, appended run after run; nothing is sent for a
 // run that never started or when no server is set.
+#include <algorithm>
 #include <QtTest>
 
 #include "gui/main_window.h"
@@ -107,6 +108,16 @@ private slots:
         QCOMPARE(test::SplitLines(LocalReport()).back(), std::string(42, '#'));
         QCOMPARE(third->context->log.Lines().back(), std::string(42, '#'));
         QVERIFY(idle.Log().empty());
+
+        // A wrong address is named in the report instead of passing for no server.
+        qputenv("KALVO_UPDATE_SERVER", "ftp://127.0.0.1:99999/");
+        auto fourth = Start();
+        QVERIFY(fourth->window->FormCreate());
+        fourth->window->close();
+        const auto lines = test::SplitLines(LocalReport());
+        QVERIFY(std::find(lines.begin(), lines.end(),
+                          "# ERROR: \"Wrong update server address (KALVO_UPDATE_SERVER): port [99999] is not from 1 to "
+                          "65535\"") != lines.end());
     }
 };
 
