@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 #include "support/ftp_server.h"
 #include "support/recording_ui_port.h"
 

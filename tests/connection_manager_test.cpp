@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/connection_manager.h"
+#include "device/connection_manager.h"
 #include "app/context.h"
 #include "support/pty_peer.h"
 #include "support/recording_ui_port.h"

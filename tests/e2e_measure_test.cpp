@@ -6,7 +6,7 @@
 
 #include "app/context.h"
 #include "i18n/units.h"
-#include "settings/device_parameters.h"
+#include "device/device_parameters.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
 #include "support/ticked_sim_test.h"

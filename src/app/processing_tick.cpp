@@ -1,7 +1,7 @@
 #include "app/processing_tick.h"
 
 #include "app/context.h"
-#include "firmware/device_information.h"
+#include "device/device_information.h"
 #include "platform/tick_clock.h"
 
 namespace kalvo {

@@ -4,7 +4,7 @@
 
 #include "cli/cli_commands.h"
 #include "settings/calibration_clock.h"
-#include "settings/device_parameters.h"
+#include "device/device_parameters.h"
 #include "settings/settings_page.h"
 
 namespace kalvo {

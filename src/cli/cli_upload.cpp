@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/config_file.h"
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 
 namespace kalvo {
 

@@ -1,4 +1,4 @@
-#include "app/connection_manager.h"
+#include "device/connection_manager.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "firmware/device_information.h"
+#include "device/device_information.h"
 
 namespace kalvo {
 

@@ -1,4 +1,4 @@
-#include "settings/device_parameters.h"
+#include "device/device_parameters.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "firmware/device_restart.h"
+#include "device/device_restart.h"
 
-#include "app/connection_manager.h"
+#include "device/connection_manager.h"
 #include "app/processing_tick.h"
 #include "platform/tick_clock.h"
 

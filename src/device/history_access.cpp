@@ -1,6 +1,6 @@
-#include "measure/history_access.h"
+#include "device/history_access.h"
 
-#include "measure/history_texts.h"
+#include "history/history_texts.h"
 
 namespace kalvo {
 

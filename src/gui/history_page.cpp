@@ -13,7 +13,7 @@
 #include "gui/history_chart_widget.h"
 #include "gui/page_widgets.h"
 #include "i18n/captions.h"
-#include "measure/history_download.h"
+#include "history/history_download.h"
 
 namespace kalvo {
 

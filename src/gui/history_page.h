@@ -12,7 +12,7 @@
 
 #include "archive/archive_view.h"
 #include "i18n/language.h"
-#include "measure/history_csv.h"
+#include "history/history_csv.h"
 
 namespace kalvo {
 

@@ -25,7 +25,7 @@
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
 #include "platform/config_file.h"
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 
 namespace kalvo {
 

@@ -1,4 +1,4 @@
-#include "measure/calendar.h"
+#include "history/calendar.h"
 
 #include <algorithm>
 

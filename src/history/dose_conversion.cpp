@@ -1,4 +1,4 @@
-#include "measure/dose_conversion.h"
+#include "history/dose_conversion.h"
 
 #include <algorithm>
 

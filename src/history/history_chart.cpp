@@ -1,10 +1,10 @@
-#include "measure/history_chart.h"
+#include "history/history_chart.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "measure/history_texts.h"
-#include "measure/history_window.h"
+#include "history/history_texts.h"
+#include "history/history_window.h"
 
 namespace kalvo {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "i18n/language.h"
-#include "measure/calendar.h"
-#include "measure/dose_conversion.h"
-#include "measure/history_image.h"
+#include "history/calendar.h"
+#include "history/dose_conversion.h"
+#include "history/history_image.h"
 
 namespace kalvo {
 

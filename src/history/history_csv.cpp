@@ -1,4 +1,4 @@
-#include "measure/history_csv.h"
+#include "history/history_csv.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "measure/calendar.h"
-#include "measure/history_texts.h"
+#include "history/calendar.h"
+#include "history/history_texts.h"
 
 namespace kalvo {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "i18n/language.h"
-#include "measure/dose_conversion.h"
-#include "measure/history_image.h"
+#include "history/dose_conversion.h"
+#include "history/history_image.h"
 #include "platform/file_replacement.h"
 #include "platform/ui_port.h"
 

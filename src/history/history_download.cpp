@@ -1,9 +1,9 @@
-#include "measure/history_download.h"
+#include "history/history_download.h"
 
 #include "app/context.h"
-#include "measure/history_access.h"
-#include "measure/history_texts.h"
-#include "settings/device_parameters.h"
+#include "device/history_access.h"
+#include "history/history_texts.h"
+#include "device/device_parameters.h"
 
 namespace kalvo {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "measure/calendar.h"
-#include "measure/history_chart.h"
-#include "measure/history_csv.h"
-#include "measure/history_image.h"
+#include "history/calendar.h"
+#include "history/history_chart.h"
+#include "history/history_csv.h"
+#include "history/history_image.h"
 
 namespace kalvo {
 

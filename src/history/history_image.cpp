@@ -1,4 +1,4 @@
-#include "measure/history_image.h"
+#include "history/history_image.h"
 
 #include <algorithm>
 #include <cstring>

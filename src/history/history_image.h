@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "measure/history_record.h"
+#include "history/history_record.h"
 
 namespace kalvo {
 

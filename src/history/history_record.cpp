@@ -1,4 +1,4 @@
-#include "measure/history_record.h"
+#include "history/history_record.h"
 
 namespace kalvo {
 

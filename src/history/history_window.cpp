@@ -1,4 +1,4 @@
-#include "measure/history_window.h"
+#include "history/history_window.h"
 
 #include <algorithm>
 

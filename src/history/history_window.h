@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "measure/history_image.h"
+#include "history/history_image.h"
 
 namespace kalvo {
 

@@ -1,11 +1,11 @@
-#include "measure/live_measurement.h"
+#include "live/live_measurement.h"
 
 #include <cstring>
 
 #include "app/context.h"
-#include "measure/history_access.h"
+#include "device/history_access.h"
 #include "platform/tick_clock.h"
-#include "settings/device_parameters.h"
+#include "device/device_parameters.h"
 
 namespace kalvo {
 

@@ -1,4 +1,4 @@
-#include "server/ftp_client.h"
+#include "upload/ftp_client.h"
 
 #include <curl/curl.h>
 

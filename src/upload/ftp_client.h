@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/update_server.h"
+#include "upload/update_server.h"
 
 typedef void CURL;
 typedef void CURLM;

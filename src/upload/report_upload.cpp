@@ -1,4 +1,4 @@
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 
 #include <cstdio>
 #include <filesystem>

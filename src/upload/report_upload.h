@@ -13,8 +13,8 @@
 #include "app/report_log.h"
 #include "link/device_identity.h"
 #include "platform/ui_port.h"
-#include "server/ftp_client.h"
-#include "server/update_server.h"
+#include "upload/ftp_client.h"
+#include "upload/update_server.h"
 
 namespace kalvo {
 

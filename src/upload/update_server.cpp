@@ -1,4 +1,4 @@
-#include "server/update_server.h"
+#include "upload/update_server.h"
 
 #include <curl/curl.h>
 

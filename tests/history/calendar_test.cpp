@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "measure/calendar.h"
+#include "history/calendar.h"
 
 namespace kalvo {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "measure/history_chart.h"
-#include "measure/history_image.h"
-#include "measure/record_source.h"
+#include "history/history_chart.h"
+#include "history/history_image.h"
+#include "history/record_source.h"
 
 namespace kalvo {
 namespace {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "measure/history_csv.h"
-#include "measure/record_source.h"
+#include "history/history_csv.h"
+#include "history/record_source.h"
 #include "support/recording_ui_port.h"
 #include "support/temp_folder.h"
 

@@ -3,9 +3,9 @@
 #include <map>
 #include <vector>
 
-#include "measure/history_access.h"
-#include "measure/history_image.h"
-#include "measure/history_record.h"
+#include "device/history_access.h"
+#include "history/history_image.h"
+#include "history/history_record.h"
 
 namespace kalvo {
 namespace {

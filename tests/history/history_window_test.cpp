@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "measure/history_window.h"
-#include "measure/record_source.h"
+#include "history/history_window.h"
+#include "history/record_source.h"
 
 namespace kalvo {
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 #include <vector>
 
-#include "measure/history_image.h"
+#include "history/history_image.h"
 
 namespace kalvo::test {
 

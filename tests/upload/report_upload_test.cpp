@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 #include "support/ftp_server.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "platform/config_file.h"
-#include "server/update_server.h"
+#include "upload/update_server.h"
 #include "support/sim_fixture.h"
 
 namespace kalvo {
