@@ -4,6 +4,7 @@
 // test, which may build several side by side) and passed by reference.
 #include "device/connection_manager.h"
 #include "app/processing_tick.h"
+#include "app/program_connection.h"
 #include "app/report_log.h"
 #include "firmware/builtin_images.h"
 #include "firmware/firmware_update.h"

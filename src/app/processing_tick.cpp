@@ -75,10 +75,3 @@ void ProcessingTick::ForgetDevice() {
 }
 
 }  // namespace kalvo
-
-namespace kalvo {
-
-void WaitPumpingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
-void WaitProcessingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
-
-}  // namespace kalvo

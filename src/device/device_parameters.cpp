@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "app/context.h"
+#include "link/device_commands.h"
+#include "platform/log_sink.h"
+#include "platform/ui_port.h"
 
 namespace kalvo {
 
@@ -38,18 +40,6 @@ bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id
     return true;
 }
 
-bool GetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t* value) {
-    return GetDeviceParameter(context.commands, context.log, id, value);
-}
-
-bool SetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t value) {
-    return SetDeviceParameter(context.commands, context.log, id, value);
-}
-
-int SettingsRefusalCode(const AppContext& context) {
-    return SettingsRefusalCode(context.connection.DeviceConnected(), context.tick.DeviceRecognised(), context.identity);
-}
-
 int SettingsRefusalCode(bool connected, bool recognised, const DeviceIdentity& identity) {
     if (!connected) return 1;
     if (!recognised) return 2;
@@ -64,10 +54,6 @@ int SettingsRefusalCode(bool connected, bool recognised, const DeviceIdentity& i
         return main < kSettingsMinimumR520 ? 5 : 0;
     }
     return 3;
-}
-
-bool SettingsAccessCheck(AppContext& context, const std::string& title) {
-    return SettingsAccessCheck(SettingsRefusalCode(context), context.ui, context.log, context.language, title);
 }
 
 bool SettingsAccessCheck(int code, UiPort& ui, LogSink& log, InterfaceLanguage language, const std::string& title) {

@@ -10,7 +10,6 @@
 
 namespace kalvo {
 
-class AppContext;
 class DeviceCommands;
 class LogSink;
 class UiPort;
@@ -65,18 +64,12 @@ inline constexpr std::uint16_t kSettingsMinimumR520 = 0x0C03;
 std::string ParameterText(std::uint32_t value);
 
 // Reads silently; logs "Read PAR[...] : ..." or the error line. A null output fails unsent.
-bool GetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t* value);
-// Logs the value asked for, as "Write PAR[...]" or the error line.
-bool SetDeviceParameter(AppContext& context, std::uint16_t id, std::uint32_t value);
-// The same for modules that hold only the commands and the log.
 bool GetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t* value);
+// Logs the value asked for, as "Write PAR[...]" or the error line.
 bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t value);
 
 // 0 when access is granted, else the refusal code 1..5.
-int SettingsRefusalCode(const AppContext& context);
 int SettingsRefusalCode(bool connected, bool recognised, const DeviceIdentity& identity);
-// The check with its message box and log line; true when access is granted.
-bool SettingsAccessCheck(AppContext& context, const std::string& title);
 // The message box and log line of a refusal code; true for code 0.
 bool SettingsAccessCheck(int code, UiPort& ui, LogSink& log, InterfaceLanguage language, const std::string& title);
 

@@ -1,16 +1,8 @@
 #include "device/device_restart.h"
 
-#include "device/connection_manager.h"
-#include "app/processing_tick.h"
 #include "platform/tick_clock.h"
 
 namespace kalvo {
-
-bool ProgramConnection::DeviceConnected() const { return connection_.DeviceConnected(); }
-void ProgramConnection::ClearDeviceConnected() { connection_.SetDeviceConnected(false); }
-bool ProgramConnection::DeviceRecognised() const { return tick_.DeviceRecognised(); }
-bool ProgramConnection::LinkTestEnabled() const { return connection_.linkTestEnabled; }
-void ProgramConnection::SetLinkTestEnabled(bool enabled) { connection_.linkTestEnabled = enabled; }
 
 int DeviceRestart::CheckFirmwareMode() {
     log_.LogLine("==> Check - Device is in Boot or TRV8");

@@ -8,42 +8,12 @@
 // reconnects and identifies) going, so a restart takes seconds without blocking the window.
 #include <cstdint>
 
+#include "device/connection_watch.h"
 #include "link/device_commands.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {
-
-class ConnectionManager;
-class ProcessingTick;
-
-// The connection flags a restart reads and switches. The connection manager owns
-// DeviceConnected and LinkTestEnabled, the processing tick DeviceRecognised.
-class ConnectionWatch {
-public:
-    virtual ~ConnectionWatch() = default;
-    virtual bool DeviceConnected() const = 0;
-    virtual void ClearDeviceConnected() = 0;
-    virtual bool DeviceRecognised() const = 0;
-    virtual bool LinkTestEnabled() const = 0;
-    virtual void SetLinkTestEnabled(bool enabled) = 0;
-};
-
-// The program's own flags.
-class ProgramConnection : public ConnectionWatch {
-public:
-    ProgramConnection(ConnectionManager& connection, const ProcessingTick& tick)
-        : connection_(connection), tick_(tick) {}
-    bool DeviceConnected() const override;
-    void ClearDeviceConnected() override;
-    bool DeviceRecognised() const override;
-    bool LinkTestEnabled() const override;
-    void SetLinkTestEnabled(bool enabled) override;
-
-private:
-    ConnectionManager& connection_;
-    const ProcessingTick& tick_;
-};
 
 inline constexpr int kRestartStepMs = 1000;
 inline constexpr int kRestartWaits = 30;

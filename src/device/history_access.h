@@ -1,6 +1,6 @@
 #pragma once
 // HistoryAccessCheck: whether the attached device can give its history, and what the page's red
-// label says about it.
+// label says about it. The live values ask the device the same, with the same labels.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,6 +1,7 @@
 #include "history/history_download.h"
 
 #include "app/context.h"
+#include "app/device_access.h"
 #include "device/history_access.h"
 #include "history/history_texts.h"
 #include "device/device_parameters.h"

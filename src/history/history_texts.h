@@ -27,10 +27,6 @@ inline constexpr TextPair kHistoryForwardCaption{"Вперед", "Forward"};
 inline constexpr TextPair kHistoryLastCaption{"В конец", "Last"};
 inline constexpr TextPair kHistoryShowMaximumCaption{"Показывать всплески", "Show maximum"};
 
-// The access check's red label.
-inline constexpr TextPair kHistoryBootModeLabel{"В режиме\n\rBOOT\n\rнедоступно", "In BOOT\n\rMode is\n\rUnavaliable"};
-inline constexpr TextPair kHistoryOldFirmwareLabel{"Обновите\n\rпрошивку\n\rприбора", "Need\n\rto Update\n\rFirmware"};
-
 // Download and erase.
 inline constexpr TextPair kHistoryReadError{"Ошибка чтения истории", "Error of History reading"};
 inline constexpr TextPair kHistoryFormatError{"Ошибка формата данных истории", "Error of History Format Data"};

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/context.h"
+#include "app/device_access.h"
 #include "device/history_access.h"
 #include "platform/tick_clock.h"
 #include "device/device_parameters.h"
