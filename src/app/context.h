@@ -51,9 +51,10 @@ public:
     // The private temporary folder; empty until start-up has made it.
     std::string tempFolder;
     ProcessingTick tick{*this};
-    LiveMeasurement live{*this};
-    HistoryPage history{*this};
+    // The connection flags the device layer and the features are given.
     ProgramConnection connectionFlags{connection, tick};
+    LiveMeasurement live{commands, log, ui, identity, language, connectionFlags};
+    HistoryPage history{*this};
     FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
 };
 

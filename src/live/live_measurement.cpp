@@ -2,11 +2,12 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/device_access.h"
-#include "device/history_access.h"
-#include "platform/tick_clock.h"
+#include "device/connection_watch.h"
 #include "device/device_parameters.h"
+#include "device/history_access.h"
+#include "link/device_commands.h"
+#include "platform/tick_clock.h"
+#include "platform/ui_port.h"
 
 namespace kalvo {
 
@@ -42,18 +43,26 @@ std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std:
     }
 }
 
-LiveMeasurement::LiveMeasurement(AppContext& context, Clock clock) : context_(context), clock_(std::move(clock)) {
+LiveMeasurement::LiveMeasurement(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
+                                 const InterfaceLanguage& language, const ConnectionWatch& connection, Clock clock)
+    : commands_(commands),
+      log_(log),
+      ui_(ui),
+      identity_(identity),
+      language_(language),
+      connection_(connection),
+      clock_(std::move(clock)) {
     if (!clock_) clock_ = [] { return static_cast<std::uint32_t>(TickCount()); };
 }
 
 std::string LiveMeasurement::Pick(const char* russian, const char* english) const {
-    return context_.Pick(russian, english);
+    return PickText(language_, russian, english);
 }
 
 bool LiveMeasurement::MeasurementAccessCheck() {
     // The live values ask the same of the device as the history does, with the same notices.
-    HistoryAccess access = HistoryAccessCheck(context_.connection.DeviceConnected(), context_.tick.DeviceRecognised(),
-                                              context_.identity, context_.language);
+    HistoryAccess access =
+        HistoryAccessCheck(connection_.DeviceConnected(), connection_.DeviceRecognised(), identity_, language_);
     if (access.label) page_.versionMessage = *access.label;
     return access.passes;
 }
@@ -65,17 +74,17 @@ bool LiveMeasurement::FailRate() {
 }
 
 bool LiveMeasurement::ReadValue(std::uint32_t address, std::uint8_t* out, int length) {
-    return context_.commands.ReadMemory(address, out, length, false) == length;
+    return commands_.ReadMemory(address, out, length, false) == length;
 }
 
 bool LiveMeasurement::Prepare() {
     if (!MeasurementAccessCheck()) return false;
     for (std::size_t slot = 0; slot < addresses_.size(); ++slot) {
-        if (addresses_[slot] == 0 && !GetDeviceParameter(context_, kAddressParameters[slot], &addresses_[slot]))
+        if (addresses_[slot] == 0 && !GetDeviceParameter(commands_, log_, kAddressParameters[slot], &addresses_[slot]))
             return false;
     }
     std::uint32_t units = 0;
-    if (!GetDeviceParameter(context_, param::kUnits, &units)) return false;
+    if (!GetDeviceParameter(commands_, log_, param::kUnits, &units)) return false;
     unitCode_ = units & 0xFF;
     return true;
 }
@@ -101,7 +110,7 @@ bool LiveMeasurement::ReadMeasurement(bool withDose) {
 
     std::uint8_t dose[kTextLength] = {};
     std::uint8_t doseUnit[kTextLength] = {};
-    if (!SetDeviceParameter(context_, param::kCommand, command::kPrepareDoseText) ||
+    if (!SetDeviceParameter(commands_, log_, param::kCommand, command::kPrepareDoseText) ||
         !ReadValue(addresses_[DoseText], dose, kTextLength) || !ReadValue(addresses_[DoseUnit], doseUnit, kTextLength)) {
         page_.doseText = kNoValue;
         return false;
@@ -114,7 +123,7 @@ bool LiveMeasurement::ReadMeasurement(bool withDose) {
 
 void LiveMeasurement::MeasurementStep() {
     if (doseResetRequest_ > 0) {
-        doseResetRequest_ = SetDeviceParameter(context_, param::kCommand, command::kResetDose) ? 0 : -1;
+        doseResetRequest_ = SetDeviceParameter(commands_, log_, param::kCommand, command::kResetDose) ? 0 : -1;
         counter_ = 0;
     }
     switch (state_) {
@@ -168,9 +177,9 @@ void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
     page_.pagesEnabled = false;
     doseResetSucceeded_ = false;
     const std::string failure = Pick("Ошибка сброса накопленной дозы", "Error Reseting Accumulated Dose");
-    if (context_.ui.ConfirmWarning(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
+    if (ui_.ConfirmWarning(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
         if (!MeasurementAccessCheck()) {
-            context_.ui.ShowMessage(MessageKind::Error, failure);
+            ui_.ShowMessage(MessageKind::Error, failure);
         } else {
             doseResetRequest_ = 1;
             std::uint32_t start = clock_();
@@ -182,14 +191,14 @@ void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
                     timedOut = true;
                     break;
                 }
-                context_.ui.Wait(20);
+                ui_.Wait(20);
             }
             if (timedOut || doseResetRequest_ < 0) {
-                context_.ui.ShowMessage(MessageKind::Error, failure);
+                ui_.ShowMessage(MessageKind::Error, failure);
             } else {
                 doseResetSucceeded_ = true;
-                context_.ui.ShowMessage(MessageKind::Information,
-                                        Pick("Накопленная доза\n\rСброшена", "Accumulated Dose\nReseted"));
+                ui_.ShowMessage(MessageKind::Information,
+                                Pick("Накопленная доза\n\rСброшена", "Accumulated Dose\nReseted"));
             }
         }
     }

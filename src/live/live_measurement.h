@@ -10,9 +10,15 @@
 #include <functional>
 #include <string>
 
+#include "i18n/language.h"
+
 namespace kalvo {
 
-class AppContext;
+class ConnectionWatch;
+class DeviceCommands;
+class LogSink;
+class UiPort;
+struct DeviceIdentity;
 
 enum class MeasurementState { Idle, Armed, Running };
 
@@ -43,7 +49,10 @@ class LiveMeasurement {
 public:
     using Clock = std::function<std::uint32_t()>;
 
-    explicit LiveMeasurement(AppContext& context, Clock clock = {});
+    // The connection watch gives the access check's flags; the identity and the language are
+    // read at each use, so they follow the device and the user.
+    LiveMeasurement(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
+                    const InterfaceLanguage& language, const ConnectionWatch& connection, Clock clock = {});
 
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -74,7 +83,12 @@ private:
     bool ReadValue(std::uint32_t address, std::uint8_t* out, int length);
     std::string Pick(const char* russian, const char* english) const;
 
-    AppContext& context_;
+    DeviceCommands& commands_;
+    LogSink& log_;
+    UiPort& ui_;
+    const DeviceIdentity& identity_;
+    const InterfaceLanguage& language_;
+    const ConnectionWatch& connection_;
     Clock clock_;
     MeasuringPage page_;
     MeasurementState state_ = MeasurementState::Idle;
