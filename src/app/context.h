@@ -54,7 +54,7 @@ public:
     // The connection flags the device layer and the features are given.
     ProgramConnection connectionFlags{connection, tick};
     LiveMeasurement live{commands, log, ui, identity, language, connectionFlags};
-    HistoryPage history{*this};
+    HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }};
     FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
 };
 

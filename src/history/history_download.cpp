@@ -1,10 +1,11 @@
 #include "history/history_download.h"
 
-#include "app/context.h"
-#include "app/device_access.h"
+#include "device/connection_watch.h"
+#include "device/device_parameters.h"
 #include "device/history_access.h"
 #include "history/history_texts.h"
-#include "device/device_parameters.h"
+#include "link/device_commands.h"
+#include "platform/ui_port.h"
 
 namespace kalvo {
 
@@ -25,30 +26,39 @@ private:
 // Switches the periodic link test off for a long exchange and restores it on every exit.
 class LinkTestPause {
 public:
-    explicit LinkTestPause(ConnectionManager& connection)
-        : connection_(connection), saved_(connection.linkTestEnabled) {
-        connection_.linkTestEnabled = false;
+    explicit LinkTestPause(ConnectionWatch& connection)
+        : connection_(connection), saved_(connection.LinkTestEnabled()) {
+        connection_.SetLinkTestEnabled(false);
     }
-    ~LinkTestPause() { connection_.linkTestEnabled = saved_; }
+    ~LinkTestPause() { connection_.SetLinkTestEnabled(saved_); }
     LinkTestPause(const LinkTestPause&) = delete;
     LinkTestPause& operator=(const LinkTestPause&) = delete;
 
 private:
-    ConnectionManager& connection_;
+    ConnectionWatch& connection_;
     bool saved_;
 };
 
 }  // namespace
 
-HistoryPage::HistoryPage(AppContext& context) : context_(context) {
+HistoryPage::HistoryPage(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
+                         const InterfaceLanguage& language, ConnectionWatch& connection,
+                         std::function<bool()> processingTickActive)
+    : commands_(commands),
+      log_(log),
+      ui_(ui),
+      identity_(identity),
+      language_(language),
+      connection_(connection),
+      processingTickActive_(std::move(processingTickActive)) {
     view_.chart.title = {std::string(kHistoryChartDesignTitle)};
 }
 
-DoseConversion HistoryPage::Conversion() const { return DoseConversionOf(context_.identity, calibration_); }
+DoseConversion HistoryPage::Conversion() const { return DoseConversionOf(identity_, calibration_); }
 
 bool HistoryPage::AccessCheck() {
-    HistoryAccess access = HistoryAccessCheck(context_.connection.DeviceConnected(), context_.tick.DeviceRecognised(),
-                                              context_.identity, context_.language);
+    HistoryAccess access =
+        HistoryAccessCheck(connection_.DeviceConnected(), connection_.DeviceRecognised(), identity_, language_);
     if (access.label) view_.versionMessage = *access.label;
     return access.passes;
 }
@@ -67,7 +77,7 @@ void HistoryPage::BitBtn_HIS_ReadClick() {
     ShowDownload();
     store_.BeginDownload();
     calibration_ = 100;
-    view_.chart = WaitingChart(context_.language);
+    view_.chart = WaitingChart(language_);
 
     Transfer();
 
@@ -114,10 +124,10 @@ void HistoryPage::ShowDownload() {
 }
 
 bool HistoryPage::Transfer() {
-    LinkTestPause pause(context_.connection);
+    LinkTestPause pause(connection_);
     csv_.Reset();
     auto fail = [this](const TextPair& text) {
-        context_.ui.ShowMessage(MessageKind::Error, text.Pick(context_.language));
+        ui_.ShowMessage(MessageKind::Error, text.Pick(language_));
         view_.progressPosition = 0;
         return false;
     };
@@ -125,34 +135,34 @@ bool HistoryPage::Transfer() {
     std::uint32_t values[4] = {};
     TimeRecord time{};
     std::uint32_t calibration = 0;
-    if (context_.tick.Active() || !AccessCheck() ||
-        !SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin) ||
-        !context_.commands.ReadDeviceTime(time))
+    if (TickActive() || !AccessCheck() ||
+        !SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeBegin) ||
+        !commands_.ReadDeviceTime(time))
         return fail(kHistoryReadError);
     deviceTime_ = DeviceDateTime::FromBytes(time);
-    if (!GetDeviceParameter(context_, param::kCalibration, &calibration)) return fail(kHistoryReadError);
+    if (!GetDeviceParameter(commands_, log_, param::kCalibration, &calibration)) return fail(kHistoryReadError);
     calibration_ = ClampCalibrationX100(calibration);
     const std::uint16_t ring[] = {param::kRingGeometry, param::kRingCounts, param::kRingIndices, param::kRingFlags};
     for (int i = 0; i < 4; ++i)
-        if (!GetDeviceParameter(context_, ring[i], &values[i])) return fail(kHistoryReadError);
+        if (!GetDeviceParameter(commands_, log_, ring[i], &values[i])) return fail(kHistoryReadError);
 
     HistoryHeader header = HistoryHeader::FromParameters(values[0], values[1], values[2], values[3]);
     store_.SetHeader(header);
     std::optional<HistoryPagePlan> plan = PlanHistoryRead(header);
     if (!plan) {
-        context_.ui.ShowMessage(MessageKind::Error, kHistoryFormatError.Pick(context_.language));
+        ui_.ShowMessage(MessageKind::Error, kHistoryFormatError.Pick(language_));
         return false;
     }
 
     const DoseConversion conversion = Conversion();
-    DevicePairs device(context_.commands);
+    DevicePairs device(commands_);
     view_.progressMax = static_cast<int>(plan->pageCount);
     view_.progressPosition = 0;
     for (std::uint32_t j = 0; j < plan->pageCount; ++j) {
         if (cancelRequested_) {
-            context_.ui.ShowMessage(MessageKind::Warning, kHistoryReadCancelled.Pick(context_.language));
+            ui_.ShowMessage(MessageKind::Warning, kHistoryReadCancelled.Pick(language_));
             view_.progressPosition = 0;
-            SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+            SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeEnd);
             return false;
         }
         std::uint32_t page = plan->PageAt(j);
@@ -160,26 +170,26 @@ bool HistoryPage::Transfer() {
         csv_.AddPage(store_.Image(), page, conversion);
         view_.progressPosition = static_cast<int>(j);
         if (onPage) onPage(static_cast<int>(j) + 1, static_cast<int>(plan->pageCount));
-        context_.ui.Pump();
+        ui_.Pump();
     }
     view_.progressPosition = 0;
     store_.MarkLoaded();
-    SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+    SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeEnd);
     return true;
 }
 
 bool HistoryPage::BitBtn_HIS_DeleteClick() {
-    if (!context_.ui.Confirm(kHistoryDeleteQuestion.Pick(context_.language))) return false;
-    LinkTestPause pause(context_.connection);
+    if (!ui_.Confirm(kHistoryDeleteQuestion.Pick(language_))) return false;
+    LinkTestPause pause(connection_);
     bool erased = false;
-    if (!context_.tick.Active() && AccessCheck() &&
-        SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin)) {
+    if (!TickActive() && AccessCheck() &&
+        SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeBegin)) {
         // An erase the device never acknowledged may not have happened: say so, and still close
         // the exchange.
-        erased = SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
-        SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
+        erased = SetDeviceParameter(commands_, log_, param::kCommand, command::kEraseHistory);
+        SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeEnd);
     }
-    if (!erased) context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));
+    if (!erased) ui_.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(language_));
     view_.progressPosition = 0;
     return erased;
 }
@@ -190,9 +200,9 @@ void HistoryPage::Draw() {
     // A draw over the image takes well under a millisecond, and over records in memory not much
     // more, so it does not pump events and cannot nest.
     if (other_)
-        view_.chart = DrawHistoryChart(*other_, chart_.Request(otherConversion_, context_.language));
+        view_.chart = DrawHistoryChart(*other_, chart_.Request(otherConversion_, language_));
     else
-        view_.chart = DrawHistoryChart(store_, chart_.Request(Conversion(), context_.language));
+        view_.chart = DrawHistoryChart(store_, chart_.Request(Conversion(), language_));
     drawing_ = false;
 }
 
@@ -223,16 +233,16 @@ void HistoryPage::ChartBarDoubleClick(int index) {
 }
 
 CsvSaveResult HistoryPage::BitBtn_HIS_Save_CSVClick(CsvFileAccess& files, const CsvFileChooser& chooseFile) {
-    HistoryCsvSaver saver(context_.ui, files);
+    HistoryCsvSaver saver(ui_, files);
     if (other_ && otherCsv_) {
         return saver.Save(
             !view_.chart.bars.empty(),
             [this](CsvFileAccess& file) {
                 return otherCsv_(view_.chart, [&file](std::string_view piece) { return file.Write(piece); });
             },
-            context_.language, chooseFile);
+            language_, chooseFile);
     }
-    return saver.Save(store_.Loaded(), csv_, context_.language, chooseFile);
+    return saver.Save(store_.Loaded(), csv_, language_, chooseFile);
 }
 
 }  // namespace kalvo

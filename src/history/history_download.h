@@ -16,10 +16,15 @@
 #include "history/history_chart.h"
 #include "history/history_csv.h"
 #include "history/history_image.h"
+#include "i18n/language.h"
 
 namespace kalvo {
 
-class AppContext;
+class ConnectionWatch;
+class DeviceCommands;
+class LogSink;
+class UiPort;
+struct DeviceIdentity;
 
 struct HistoryView {
     int readTag = 0;                 // BitBtn_HIS_Read: 1 (Cancel) while downloading
@@ -34,7 +39,12 @@ struct HistoryView {
 
 class HistoryPage {
 public:
-    explicit HistoryPage(AppContext& context);
+    // The connection watch gives the access check's flags and pauses the link test during an
+    // exchange; `processingTickActive` refuses an exchange asked for from inside a tick. The
+    // identity and the language are read at each use.
+    HistoryPage(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
+                const InterfaceLanguage& language, ConnectionWatch& connection,
+                std::function<bool()> processingTickActive);
 
     // Starts a download, or asks the running one to stop.
     void BitBtn_HIS_ReadClick();
@@ -86,11 +96,18 @@ public:
 private:
     bool Transfer();
     bool AccessCheck();
+    bool TickActive() const { return processingTickActive_ && processingTickActive_(); }
     // Something to chart: a completed download, or other records.
     bool Charted() const { return other_ || store_.Loaded(); }
     void UpdateNavigation();
 
-    AppContext& context_;
+    DeviceCommands& commands_;
+    LogSink& log_;
+    UiPort& ui_;
+    const DeviceIdentity& identity_;
+    const InterfaceLanguage& language_;
+    ConnectionWatch& connection_;
+    std::function<bool()> processingTickActive_;
     HistoryStore store_;
     HistoryCsv csv_;
     HistoryChartState chart_;
