@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/session.h"
 #include "platform/config_file.h"
 #include "upload/report_upload.h"
 
@@ -21,7 +22,8 @@ bool UploadRunReport(AppContext& context, std::ostream& err) {
     std::error_code ec;
     std::string folder = (std::filesystem::temp_directory_path(ec) / "kalvo-cli-XXXXXX").string();
     if (!::mkdtemp(folder.data())) folder.clear();
-    ReportUpload upload(context.log, context.ui, context.identity, folder, std::move(server));
+    ReportUpload upload(context.log, context.log.Lines(), context.ui, context.identity, ReportFilePath(folder),
+                        std::move(server));
     bool sent = upload.UploadReport("", kServerLogBase, kServerReportName);
     if (!folder.empty()) std::filesystem::remove_all(folder, ec);
     if (!sent) {

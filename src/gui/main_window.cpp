@@ -309,8 +309,8 @@ void MainWindow::FormDestroy() {
     if (started) {
         // Events go on while the report is sent; clicks must not start anything now.
         setEnabled(false);
-        ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder,
-                            ConfiguredUpdateServer(ConfigFilePath()));
+        ReportUpload upload(context_.log, context_.log.Lines(), ui_, context_.identity,
+                            ReportFilePath(context_.tempFolder), ConfiguredUpdateServer(ConfigFilePath()));
         upload.UploadReport("", kServerLogBase, kServerReportName);
     }
     context_.port.Close();

@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/processing_tick.h"
-#include "app/session.h"
 #include "platform/file_replacement.h"
 
 namespace kalvo {
@@ -57,20 +55,19 @@ std::string ServerLogPath(std::string_view base, const DeviceIdentity& identity)
     return path;
 }
 
-ReportUpload::ReportUpload(ReportLog& log, UiPort& ui, const DeviceIdentity& identity, std::string tempFolder,
-                           std::optional<UpdateServer> server)
-    : log_(log), ui_(ui), identity_(identity), tempFolder_(std::move(tempFolder)) {
+ReportUpload::ReportUpload(LogSink& log, const std::vector<std::string>& lines, UiPort& ui,
+                           const DeviceIdentity& identity, std::string reportFile, std::optional<UpdateServer> server)
+    : log_(log), lines_(lines), ui_(ui), identity_(identity), reportFile_(std::move(reportFile)) {
     if (server) client_.emplace(std::move(*server), [this] { ui_.Pump(); });
 }
 
 bool ReportUpload::UploadReport(const std::string& localName, std::string_view serverBase,
                                 std::string_view serverFileName) {
-    std::string localFile = localName;
+    const std::string localFile = localName.empty() ? reportFile_ : localName;
     // A run that never got its temporary folder writes nowhere and sends nothing.
-    if (localFile.empty() && tempFolder_.empty()) return false;
-    if (localFile.empty()) localFile = (fs::path(tempFolder_) / kReportFileName).string();
+    if (localFile.empty()) return false;
     // A file that could not be written is not sent: what it still holds is not this run's.
-    if (!WriteReportFile(localFile, log_.Lines())) return false;
+    if (!WriteReportFile(localFile, lines_)) return false;
     if (!client_) return false;
     std::string serverPath = ServerLogPath(serverBase, identity_) + std::string(serverFileName);
     return UploadWithRetries(serverPath, localFile, kUploadAttempts);

@@ -9,9 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "app/report_log.h"
 #include "link/device_identity.h"
+#include "platform/log_sink.h"
 #include "platform/ui_port.h"
 #include "upload/ftp_client.h"
 #include "upload/update_server.h"
@@ -29,12 +30,14 @@ std::string ServerLogPath(std::string_view base, const DeviceIdentity& identity)
 
 class ReportUpload {
 public:
-    // Without a server the report file is still written, and nothing else happens.
-    ReportUpload(ReportLog& log, UiPort& ui, const DeviceIdentity& identity, std::string tempFolder,
-                 std::optional<UpdateServer> server);
+    // `lines` are the report log's, written at exit; failures are logged to `log`. `reportFile` is
+    // log.txt in the temporary folder, empty when there is none. Without a server the report file
+    // is still written, and nothing else happens.
+    ReportUpload(LogSink& log, const std::vector<std::string>& lines, UiPort& ui, const DeviceIdentity& identity,
+                 std::string reportFile, std::optional<UpdateServer> server);
 
-    // Writes every log line, each followed by LF, to `localName` (empty: log.txt in the temporary
-    // folder) and appends that file to ServerLogPath + `serverFileName`, up to three attempts.
+    // Writes every log line, each followed by LF, to `localName` (empty: the report file) and
+    // appends that file to ServerLogPath + `serverFileName`, up to three attempts.
     bool UploadReport(const std::string& localName, std::string_view serverBase, std::string_view serverFileName);
 
     bool UploadWithRetries(const std::string& serverPath, const std::string& localPath, int attempts);
@@ -51,10 +54,11 @@ public:
 private:
     void ShowProgress(std::uint64_t bytesSent);
 
-    ReportLog& log_;
+    LogSink& log_;
+    const std::vector<std::string>& lines_;
     UiPort& ui_;
     const DeviceIdentity& identity_;
-    std::string tempFolder_;
+    std::string reportFile_;
     std::optional<FtpClient> client_;
     int transferStatus_ = 0;
     std::uint64_t transferTotal_ = 0;

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "upload/report_upload.h"
+#include "app/report_log.h"
+#include "app/session.h"
 #include "support/ftp_server.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
+#include "upload/report_upload.h"
 
 namespace kalvo {
 namespace {
@@ -60,7 +62,7 @@ protected:
     bool Upload(std::optional<UpdateServer> server, const DeviceIdentity& identity) {
         std::size_t before = log.Lines().size();
         ui.calls.clear();
-        ReportUpload upload(log, ui, identity, temp.Path(), std::move(server));
+        ReportUpload upload(log, log.Lines(), ui, identity, ReportFilePath(temp.Path()), std::move(server));
         bool ok = upload.UploadReport("", kServerLogBase, kServerReportName);
         added.assign(log.Lines().begin() + static_cast<std::ptrdiff_t>(before), log.Lines().end());
         return ok;
@@ -216,7 +218,7 @@ TEST_F(UploadTest, WithoutAServerOnlyTheLocalReportIsWritten) {
     EXPECT_EQ(LocalReport(), "one\ntwo\n");
 
     // No temporary folder (start-up stopped early): nothing written anywhere.
-    ReportUpload upload(log, ui, DeviceIdentity{}, "", std::nullopt);
+    ReportUpload upload(log, log.Lines(), ui, DeviceIdentity{}, "", std::nullopt);
     EXPECT_FALSE(upload.UploadReport("", kServerLogBase, kServerReportName));
 }
 
