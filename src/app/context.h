@@ -2,17 +2,17 @@
 // The one object that owns the program's single process-wide things: the report log, the port
 // directory, the link with its channels and the serial port. Created once by main() (or by a
 // test, which may build several side by side) and passed by reference.
-#include "device/connection_manager.h"
 #include "app/processing_tick.h"
 #include "app/program_connection.h"
 #include "app/report_log.h"
+#include "device/connection_manager.h"
 #include "firmware/builtin_images.h"
 #include "firmware/firmware_update.h"
+#include "history/history_download.h"
 #include "i18n/language.h"
 #include "link/device_commands.h"
 #include "link/identification.h"
 #include "link/link.h"
-#include "history/history_download.h"
 #include "live/live_measurement.h"
 #include "platform/port_directory.h"
 #include "platform/ui_port.h"

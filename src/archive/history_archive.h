@@ -22,12 +22,12 @@
 #include <string_view>
 #include <vector>
 
-#include "i18n/language.h"
-#include "link/device_identity.h"
 #include "history/calendar.h"
 #include "history/dose_conversion.h"
 #include "history/history_chart.h"
 #include "history/history_image.h"
+#include "i18n/language.h"
+#include "link/device_identity.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
 

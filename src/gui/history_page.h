@@ -11,8 +11,8 @@
 #include <string>
 
 #include "archive/archive_view.h"
-#include "i18n/language.h"
 #include "history/history_csv.h"
+#include "i18n/language.h"
 
 namespace kalvo {
 

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "i18n/language.h"
 #include "history/calendar.h"
 #include "history/dose_conversion.h"
 #include "history/history_image.h"
+#include "i18n/language.h"
 
 namespace kalvo {
 

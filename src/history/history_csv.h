@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "i18n/language.h"
 #include "history/dose_conversion.h"
 #include "history/history_image.h"
+#include "i18n/language.h"
 #include "platform/file_replacement.h"
 #include "platform/ui_port.h"
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "platform/config_file.h"
-#include "upload/update_server.h"
 #include "support/sim_fixture.h"
+#include "upload/update_server.h"
 
 namespace kalvo {
 namespace {
