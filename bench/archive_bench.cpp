@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "archive/history_archive.h"
-#include "measure/history_chart.h"
+#include "history/history_chart.h"
 
 namespace {
 

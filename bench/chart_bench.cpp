@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "measure/history_chart.h"
-#include "measure/history_image.h"
+#include "history/history_chart.h"
+#include "history/history_image.h"
 
 namespace {
 

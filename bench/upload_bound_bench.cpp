@@ -10,10 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "app/report_log.h"
+#include "app/session.h"
 #include "bench_support.h"
-#include "server/report_upload.h"
 #include "support/ftp_server.h"
 #include "support/recording_ui_port.h"
+#include "upload/report_upload.h"
 
 int main(int argc, char** argv) {
     using namespace kalvo;
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
             server.port = port;  // default time-outs
             double cpuBefore = bench::CpuSeconds();
             auto start = steady_clock::now();
-            ReportUpload upload(log, ui, DeviceIdentity{}, temp.Path(), server);
+            ReportUpload upload(log, log.Lines(), ui, DeviceIdentity{}, ReportFilePath(temp.Path()), server);
             ok = upload.UploadReport("", kServerLogBase, kServerReportName);
             double ms = duration<double, std::milli>(steady_clock::now() - start).count();
             cpu += (bench::CpuSeconds() - cpuBefore) * 1000.0 / runs;

@@ -7,7 +7,7 @@
 
 #include "archive/history_archive.h"
 #include "fuzz_check.h"
-#include "measure/history_csv.h"
+#include "history/history_csv.h"
 
 using kalvo::fuzz::Check;
 

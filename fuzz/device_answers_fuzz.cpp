@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "firmware/device_information.h"
+#include "device/device_information.h"
 #include "link/device_answers.h"
 #include "link/link.h"
-#include "measure/calendar.h"
-#include "measure/dose_conversion.h"
-#include "measure/history_access.h"
-#include "measure/live_measurement.h"
-#include "settings/device_parameters.h"
+#include "history/calendar.h"
+#include "history/dose_conversion.h"
+#include "device/history_access.h"
+#include "live/live_measurement.h"
+#include "device/device_parameters.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "measure/history_chart.h"
-#include "measure/history_csv.h"
-#include "measure/history_image.h"
+#include "history/history_chart.h"
+#include "history/history_csv.h"
+#include "history/history_image.h"
 
 namespace {
 

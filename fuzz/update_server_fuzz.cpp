@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "platform/config_file.h"
-#include "server/report_upload.h"
-#include "server/update_server.h"
+#include "upload/report_upload.h"
+#include "upload/update_server.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kalvo;

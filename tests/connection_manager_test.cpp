@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "app/connection_manager.h"
 #include "app/context.h"
+#include "device/connection_manager.h"
 #include "support/pty_peer.h"
 #include "support/recording_ui_port.h"
 #include "support/scripted_device.h"

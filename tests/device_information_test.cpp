@@ -4,7 +4,7 @@
 #include "app/pages.h"
 #include "app/session.h"
 #include "app/status_style.h"
-#include "firmware/device_information.h"
+#include "device/device_information.h"
 #include "i18n/captions.h"
 
 namespace kalvo {

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "app/context.h"
+#include "app/device_access.h"
 #include "i18n/units.h"
-#include "settings/device_parameters.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
 #include "support/ticked_sim_test.h"

@@ -18,7 +18,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "app/context.h"
-#include "settings/device_parameters.h"
+#include "app/device_access.h"
 #include "support/recording_ui_port.h"
 #include "support/sim_fixture.h"
 

@@ -2,17 +2,18 @@
 // The one object that owns the program's single process-wide things: the report log, the port
 // directory, the link with its channels and the serial port. Created once by main() (or by a
 // test, which may build several side by side) and passed by reference.
-#include "app/connection_manager.h"
 #include "app/processing_tick.h"
+#include "app/program_connection.h"
 #include "app/report_log.h"
+#include "device/connection_manager.h"
 #include "firmware/builtin_images.h"
 #include "firmware/firmware_update.h"
+#include "history/history_download.h"
 #include "i18n/language.h"
 #include "link/device_commands.h"
 #include "link/identification.h"
 #include "link/link.h"
-#include "measure/history_download.h"
-#include "measure/live_measurement.h"
+#include "live/live_measurement.h"
 #include "platform/port_directory.h"
 #include "platform/ui_port.h"
 
@@ -50,9 +51,10 @@ public:
     // The private temporary folder; empty until start-up has made it.
     std::string tempFolder;
     ProcessingTick tick{*this};
-    LiveMeasurement live{*this};
-    HistoryPage history{*this};
+    // The connection flags the device layer and the features are given.
     ProgramConnection connectionFlags{connection, tick};
+    LiveMeasurement live{commands, log, ui, identity, language, connectionFlags};
+    HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }};
     FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
 };
 

@@ -1,7 +1,7 @@
 #include "app/processing_tick.h"
 
 #include "app/context.h"
-#include "firmware/device_information.h"
+#include "device/device_information.h"
 #include "platform/tick_clock.h"
 
 namespace kalvo {
@@ -73,12 +73,5 @@ void ProcessingTick::ForgetDevice() {
     recognised_ = false;
     connectionStart_ = clock_();
 }
-
-}  // namespace kalvo
-
-namespace kalvo {
-
-void WaitPumpingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
-void WaitProcessingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
 
 }  // namespace kalvo

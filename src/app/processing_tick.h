@@ -60,11 +60,4 @@ private:
     DevicePages pages_;
 };
 
-class UiPort;
-
-// Waits that keep the program alive: Timer_Proc goes on firing, so the connection manager and
-// the identification continue during them. Neither spins: the front end sleeps until an event.
-void WaitPumpingMessages(UiPort& ui, int milliseconds);
-void WaitProcessingMessages(UiPort& ui, int milliseconds);
-
 }  // namespace kalvo

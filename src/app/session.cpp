@@ -79,6 +79,11 @@ void LogEndFrame(ReportLog& log, std::time_t when) {
     log.LogLine(kLogBanner);
 }
 
+std::string ReportFilePath(const std::string& tempFolder) {
+    if (tempFolder.empty()) return {};
+    return (fs::path(tempFolder) / kReportFileName).string();
+}
+
 bool SaveReport(const ReportLog& log, const std::string& tempFolder) {
     if (tempFolder.empty()) return false;
     return log.WriteFile((fs::path(tempFolder) / kReportFileName).string());

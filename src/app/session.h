@@ -27,6 +27,9 @@ std::string LogTimestamp(std::time_t when);
 void LogStartFrame(ReportLog& log, std::time_t when);
 void LogEndFrame(ReportLog& log, std::time_t when);
 
+// log.txt in the temporary folder; empty when start-up never got a folder.
+std::string ReportFilePath(const std::string& tempFolder);
+
 // Writes the report file into the temporary folder; nothing when start-up never got a folder.
 // The window's shutdown writes it through ReportUpload instead, which also sends it on.
 bool SaveReport(const ReportLog& log, const std::string& tempFolder);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/connection_manager.h"
+#include "device/connection_manager.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {

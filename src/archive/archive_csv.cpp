@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "archive/history_archive.h"
-#include "measure/history_csv.h"
+#include "history/history_csv.h"
 #include "platform/file_replacement.h"
 
 namespace kalvo {

@@ -1,6 +1,6 @@
 #pragma once
 // The archive's user-visible texts, Russian first.
-#include "measure/history_texts.h"
+#include "history/history_texts.h"
 
 namespace kalvo {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "archive/history_archive.h"
-#include "measure/history_download.h"
+#include "history/history_download.h"
 
 namespace kalvo {
 

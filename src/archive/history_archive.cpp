@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
-#include "measure/history_download.h"
+#include "history/history_download.h"
 
 namespace kalvo {
 

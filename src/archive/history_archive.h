@@ -23,12 +23,12 @@
 #include <string_view>
 #include <vector>
 
+#include "history/calendar.h"
+#include "history/dose_conversion.h"
+#include "history/history_chart.h"
+#include "history/history_image.h"
 #include "i18n/language.h"
 #include "link/device_identity.h"
-#include "measure/calendar.h"
-#include "measure/dose_conversion.h"
-#include "measure/history_chart.h"
-#include "measure/history_image.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
 

@@ -2,7 +2,7 @@
 
 #include "archive/history_archive.h"
 #include "cli/cli_commands.h"
-#include "measure/history_chart.h"
+#include "history/history_chart.h"
 #include "platform/file_replacement.h"
 
 namespace kalvo {

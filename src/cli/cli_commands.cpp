@@ -10,8 +10,8 @@
 #ifdef KALVO_WITH_DOCTOR
 #include "cli/cli_doctor.h"
 #endif
-#include "firmware/device_information.h"
-#include "measure/history_texts.h"
+#include "device/device_information.h"
+#include "history/history_texts.h"
 #include "platform/file_replacement.h"
 #include "platform/tick_clock.h"
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <charconv>
 
+#include "app/device_access.h"
 #include "cli/cli_commands.h"
 #include "settings/calibration_clock.h"
-#include "settings/device_parameters.h"
 #include "settings/settings_page.h"
 
 namespace kalvo {

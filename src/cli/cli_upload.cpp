@@ -6,7 +6,7 @@
 
 #include "app/session.h"
 #include "platform/config_file.h"
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 
 namespace kalvo {
 
@@ -29,7 +29,8 @@ bool UploadRunReport(AppContext& context, bool keepReport, std::ostream& err) {
     std::string folder = (std::filesystem::temp_directory_path(ec) / "kalvo-cli-XXXXXX").string();
     if (!::mkdtemp(folder.data())) folder.clear();
     const bool hadServer = server.has_value();
-    ReportUpload upload(context.log, context.ui, context.identity, folder, std::move(server));
+    ReportUpload upload(context.log, context.log.Lines(), context.ui, context.identity, ReportFilePath(folder),
+                        std::move(server));
     // Without a server the report file is still written, so that it can be kept.
     const bool sent = upload.UploadReport("", kServerLogBase, kServerReportName);
     if (hadServer && !sent)

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "firmware/device_restart.h"
+#include "device/device_restart.h"
 #include "link/identification.h"
 #include "platform/log_sink.h"
 #include "platform/tick_clock.h"

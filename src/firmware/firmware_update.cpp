@@ -1,7 +1,7 @@
 #include "firmware/firmware_update.h"
 
+#include "device/device_information.h"
 #include "firmware/builtin_images.h"
-#include "firmware/device_information.h"
 #include "firmware/main_image_writer.h"
 #include "platform/tick_clock.h"
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "device/device_restart.h"
 #include "firmware/data_image_writer.h"
-#include "firmware/device_restart.h"
 #include "firmware/firmware_tools.h"
 #include "i18n/language.h"
 #include "link/link.h"

@@ -5,7 +5,7 @@
 #include <QRectF>
 #include <QWidget>
 
-#include "measure/history_chart.h"
+#include "history/history_chart.h"
 
 namespace kalvo {
 

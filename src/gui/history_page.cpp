@@ -12,8 +12,8 @@
 #include "archive/history_archive.h"
 #include "gui/history_chart_widget.h"
 #include "gui/page_widgets.h"
+#include "history/history_download.h"
 #include "i18n/captions.h"
-#include "measure/history_download.h"
 
 namespace kalvo {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "archive/archive_view.h"
+#include "history/history_csv.h"
 #include "i18n/language.h"
-#include "measure/history_csv.h"
 
 namespace kalvo {
 

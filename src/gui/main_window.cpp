@@ -25,7 +25,7 @@
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
 #include "platform/config_file.h"
-#include "server/report_upload.h"
+#include "upload/report_upload.h"
 
 namespace kalvo {
 
@@ -318,7 +318,8 @@ void MainWindow::FormDestroy() {
     if (started) {
         // Events go on while the report is sent; clicks must not start anything now.
         setEnabled(false);
-        ReportUpload upload(context_.log, ui_, context_.identity, context_.tempFolder, server.server);
+        ReportUpload upload(context_.log, context_.log.Lines(), ui_, context_.identity,
+                            ReportFilePath(context_.tempFolder), server.server);
         upload.UploadReport("", kServerLogBase, kServerReportName);
     }
     context_.port.Close();

@@ -5,7 +5,7 @@
 #include <QVBoxLayout>
 
 #include "gui/page_widgets.h"
-#include "measure/live_measurement.h"
+#include "live/live_measurement.h"
 
 namespace kalvo {
 

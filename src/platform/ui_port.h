@@ -38,4 +38,9 @@ public:
     virtual void Wait(int milliseconds) = 0;
 };
 
+// Waits that keep the program alive: Timer_Proc goes on firing, so the connection manager and
+// the identification continue during them. Neither spins: the front end sleeps until an event.
+inline void WaitPumpingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
+inline void WaitProcessingMessages(UiPort& ui, int milliseconds) { ui.Wait(milliseconds); }
+
 }  // namespace kalvo

@@ -2,11 +2,11 @@
 
 #include <chrono>
 
-#include "firmware/device_restart.h"
+#include "device/device_parameters.h"
+#include "device/device_restart.h"
 #include "i18n/units.h"
 #include "link/device_commands.h"
 #include "settings/calibration_clock.h"
-#include "settings/device_parameters.h"
 
 namespace kalvo {
 

@@ -17,9 +17,9 @@
 
 #include "app/report_log.h"
 #include "archive/history_archive.h"
-#include "measure/history_chart.h"
-#include "measure/history_csv.h"
-#include "measure/record_source.h"
+#include "history/history_chart.h"
+#include "history/history_csv.h"
+#include "history/record_source.h"
 #include "support/recording_ui_port.h"
 #include "support/temp_folder.h"
 

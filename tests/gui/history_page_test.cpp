@@ -17,8 +17,8 @@
 #include "gui/history_page.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui_port.h"
-#include "measure/calendar.h"
-#include "measure/history_csv.h"
+#include "history/calendar.h"
+#include "history/history_csv.h"
 #include "support/sim_fixture.h"
 #include "window_folders.h"
 
