@@ -141,10 +141,14 @@ TEST_P(WholeUpdate, WritesBothImagesExactlyAndComesBackIdentified) {
     EXPECT_EQ(screen.back(), r630 ? "PC_PRINT {Y83|CY|T0|AS|*}END OF#{y20|AS|*}WRITE" : "PC_PRINT {Y280|CY|T0|AS|*}END OF WRITE");
     const std::string banner39(39, '#'), banner43(43, '#');
     Lines log = Log();
+    // Writes are sent again after the answer time learnt, so a busy machine may repeat one that
+    // needed no repeat: the count is not fixed even without faults.
+    for (std::string& line : log)
+        if (StartsWith(line, "# REP_CNT:")) line = "# REP_CNT:";
     EXPECT_TRUE(InOrder(log, {"==> Device Reset to BOOT", "# TRV8  : Device in BOOT mode",
                               "==> Check - Device is in Boot or TRV8", "TRV8  : 0.0", banner39, "# Updating TRV8",
                               "#  Written: 0%", banner39, "==> Device Reset to TRV8", "# TRV8  : " + c.release,
-                              banner43, "# Updating EFL", "# WRITING: 0% bytes", "# REP_CNT:0", banner39,
+                              banner43, "# Updating EFL", "# WRITING: 0% bytes", "# REP_CNT:", banner39,
                               "==> Device Reset to TRV8", "TRV8  : " + c.release, "# Read Device Information:",
                               "# TRV8  : " + c.release}))
         << test::ReadFile(File("log.txt"));
@@ -205,13 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--power-cut-at-write", "200"},
                   {},
                   {"# Updating TRV8", "# ERROR: \"Writa data to CPU Flash\"", "==> Device Reset to BOOT",
-                   "# TRV8  : Device in BOOT mode", "# Updating TRV8", "# Updating EFL", "# REP_CNT:0"}},
+                   "# TRV8  : Device in BOOT mode", "# Updating TRV8", "# Updating EFL", "# REP_CNT:"}},
         FaultCase{"PowerCutInTheDataImage",
                   {"--power-cut-at-write", "2792"},
                   {},
                   {"# Updating EFL", "# ERROR: \"write_func\"", "# ERROR: \"WRITE ERR: A=0x007CE0\"",
                    "# ERROR: \"Update not completed\"", "==> Device Reset to BOOT", "# Updating TRV8", "# Updating EFL",
-                   "# REP_CNT:0"}},
+                   "# REP_CNT:"}},
         FaultCase{"SilentlyWrongByteCaughtByVerify",
                   {"--corrupt-write", "100"},
                   {"--verify"},
