@@ -3,13 +3,17 @@
 // answer exchanged, at 10 bits a byte), the restart waits apart, the whole update, the CPU time
 // the program used, and what the read-back check adds.
 //
-//   update_bench [--baud B] [--model r630|r520] [--verify]
+//   update_bench [--baud B] [--model r630|r520] [--verify] [--drop-percent P] [--corrupt-percent P] [--seed N]
+//
+// The fault options go to the simulator: each request lost, or each answer corrupted on the
+// wire, with the chance given, from the first request on.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/context.h"
 #include "bench_support.h"
@@ -33,15 +37,25 @@ int main(int argc, char** argv) {
     int baud = 230400;
     std::string model = "r630";
     bool verify = false;
+    std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--baud") == 0 && i + 1 < argc) baud = std::stoi(argv[++i]);
         else if (std::strcmp(argv[i], "--model") == 0 && i + 1 < argc) model = argv[++i];
         else if (std::strcmp(argv[i], "--verify") == 0) verify = true;
+        else if ((std::strcmp(argv[i], "--drop-percent") == 0 || std::strcmp(argv[i], "--corrupt-percent") == 0 ||
+                  std::strcmp(argv[i], "--seed") == 0) &&
+                 i + 1 < argc) {
+            faults.push_back(argv[i]);
+            faults.push_back(argv[++i]);
+        }
     }
 
     test::TempFolder folder;
     test::Environment env{{"KALVO_PORTS_DIR", folder.File("ports")}};
-    test::Process sim({KALVO_DEVSIM_PATH, "--com", "7", "--model", model, "--baud", std::to_string(baud), "--exact-line"}, env);
+    std::vector<std::string> simArguments{KALVO_DEVSIM_PATH, "--com", "7", "--model", model, "--baud", std::to_string(baud),
+                                          "--exact-line"};
+    simArguments.insert(simArguments.end(), faults.begin(), faults.end());
+    test::Process sim(simArguments, env);
     if (!sim.ReadLine(seconds(10))) return 1;
 
     test::RecordingUiPort ui;
@@ -86,7 +100,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("firmware update of a simulated %s, pacing %d baud%s\n", model.c_str(), baud, verify ? ", verify" : "");
+    std::string faultText;
+    for (const std::string& each : faults) faultText += " " + each;
+    std::printf("firmware update of a simulated %s, pacing %d baud%s%s%s\n", model.c_str(), baud, verify ? ", verify" : "",
+                faults.empty() ? "" : ", faults:", faultText.c_str());
     for (const char* name : {"main", "data"}) {
         const Mark& begin = marks[std::string(name) + ".begin"];
         const Mark& end = marks[std::string(name) + ".end"];

@@ -144,6 +144,12 @@ TEST(DeviceAnswers, LengthsAndEchoesDecideAcceptance) {
         EXPECT_EQ(DecodeParameterWriteAnswer(p, length, written), length == 6) << length;
         EXPECT_EQ(written.Value(), length == 6 ? 0x06050403u : 0u) << length;
     }
+    // A write took only when the value kept is the one sent; the command parameter's answer
+    // is no kept value.
+    EXPECT_TRUE(ParameterWriteKept(4, 150, 150));
+    EXPECT_FALSE(ParameterWriteKept(4, 150, 127));
+    EXPECT_FALSE(ParameterWriteKept(16, 3, 0x00000103));
+    EXPECT_TRUE(ParameterWriteKept(0xFF00, 0xC0BA0012, 0));
     const Bytes clock{5, 4, 3, 2, 1, 26, 0, 0xEE};
     EXPECT_EQ(DecodeTimeAnswer(clock.data(), 8), (TimeRecord{5, 4, 3, 2, 1, 26, 0}));
 

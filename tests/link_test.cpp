@@ -2,6 +2,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +21,12 @@ using test::Bytes;
 using namespace std::chrono_literals;
 
 const Bytes kPattern{'V', 'a', 'n', 't', 'e', 'g', 'o', 'r'};
+
+Bytes Cat(const Bytes& a, const Bytes& b) {
+    Bytes all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
 
 TEST(AnswerQueue, RefusesTooSmallACapacity) {
     try {
@@ -160,6 +169,143 @@ TEST_F(LinkTest, ARetryRecoversALostRequest) {
     });
     EXPECT_TRUE(Transact({0x01, 0x05}, true, "*"));
     EXPECT_EQ(Requests(), 2);
+}
+
+// A device for the repeat tests: writes echo address and length, erases answer nothing and take
+// it 50 ms, parameters echo what was written. `hold` picks requests whose answer is held back
+// (nothing sent); whatever `before` gives is sent ahead of a request's own answer.
+struct RepeatDevice {
+    std::function<bool(const Bytes& payload, int sending)> hold = [](const Bytes&, int) { return false; };
+    std::function<std::vector<Bytes>(const Bytes& payload)> before = [](const Bytes&) { return std::vector<Bytes>{}; };
+    std::mutex mutex;
+    std::map<Bytes, std::vector<std::chrono::steady_clock::time_point>> arrivals;  // by payload
+
+    std::vector<Bytes> Respond(const Bytes& request) {
+        const Bytes payload(request.begin() + 4, request.end());
+        int sending;
+        {
+            std::lock_guard lock(mutex);
+            auto& times = arrivals[payload];
+            times.push_back(std::chrono::steady_clock::now());
+            sending = static_cast<int>(times.size());
+        }
+        if (hold(payload, sending)) return {};
+        std::vector<Bytes> answers = before(payload);
+        Bytes data;
+        if (payload[1] == 0x03) data.assign(payload.begin() + 2, payload.begin() + 7);
+        if (payload[1] == 0x05 && payload[0] == 0x02) std::this_thread::sleep_for(50ms);  // the erase itself
+        if (payload[1] == 0x0F) data.assign(payload.begin() + 2, payload.end());
+        answers.push_back(test::PtyPeer::AnswerTo(request, data));
+        return answers;
+    }
+    std::vector<std::chrono::steady_clock::time_point> Arrivals(const Bytes& payload) {
+        std::lock_guard lock(mutex);
+        return arrivals[payload];
+    }
+};
+
+Bytes WriteRequest(std::uint32_t address, const Bytes& data) {
+    Bytes request{0x02, 0x03, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+                  static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 24),
+                  static_cast<std::uint8_t>(data.size())};
+    request.insert(request.end(), data.begin(), data.end());
+    return request;
+}
+
+Bytes ParameterRequest(std::uint16_t id, std::uint32_t value) {
+    return {0x01, 0x0F, static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
+            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+TEST_F(LinkTest, WritesAndErasesRepeatAfterTheTimeLearntForTheirKind) {
+    OpenPort();
+    RepeatDevice script;
+    const Bytes data{1, 2, 3, 4};
+    // The first sending of the write at 0x3000 is lost; the answer to the first sending at 0x4000
+    // comes only with the second, and the answer to that one comes late, ahead of the next write's.
+    script.hold = [&](const Bytes& payload, int sending) {
+        return sending == 1 && (payload == WriteRequest(0x3000, data) || payload == WriteRequest(0x4000, data) ||
+                                payload == ParameterRequest(6, 1));
+    };
+    script.before = [&](const Bytes& payload) {
+        std::vector<Bytes> late;
+        if (payload == WriteRequest(0x4080, data))
+            late.push_back(test::PtyPeer::AnswerTo(Cat({0x00, 0x01, 0x00, 0x02}, WriteRequest(0x4000, data)),
+                                                   Bytes{0x00, 0x40, 0, 0, 4}));
+        if (payload == ParameterRequest(7, 8))
+            late.push_back(test::PtyPeer::AnswerTo(Cat({0x00, 0x01, 0x00, 0x01}, ParameterRequest(6, 1)),
+                                                   Bytes{6, 0, 1, 0, 0, 0}));
+        return late;
+    };
+    StartDevice([&script](const Bytes& request) { return script.Respond(request); });
+    DeviceCommands& commands = context.commands;
+
+    // Clean writes and erases: each kind learns its own time.
+    for (std::uint32_t sector = 0; sector < 4; ++sector) {
+        ASSERT_TRUE(commands.EraseEflashSector(0x10000 + sector * 0x1000, false));
+        ASSERT_TRUE(commands.WriteEflash(0x10000 + sector * 0x1000, data.data(), 4, false));
+    }
+    const RoundTripEstimator write = context.link.RoundTripOf(0x02, 0x03);
+    const RoundTripEstimator erase = context.link.RoundTripOf(0x02, 0x05);
+    ASSERT_TRUE(write.Learnt() && erase.Learnt());
+    EXPECT_GE(erase.SmoothedMs(), 45.0);
+    EXPECT_LT(write.SmoothedMs(), erase.SmoothedMs());
+    EXPECT_LT(write.TimeoutMs(0), RoundTripEstimator::kCeilingMs);
+    EXPECT_FALSE(context.link.RoundTrip().Learnt());  // reads learn apart
+
+    // The lost answer: sent again after the learnt time, which then doubles; erases keep theirs.
+    ASSERT_TRUE(commands.WriteEflash(0x3000, data.data(), 4, false));
+    EXPECT_GE(script.Arrivals(WriteRequest(0x3000, data)).size(), 2u);
+    EXPECT_GE(context.link.RoundTripOf(0x02, 0x03).TimeoutMs(0), 2 * write.TimeoutMs(0));
+    EXPECT_DOUBLE_EQ(context.link.RoundTripOf(0x02, 0x05).TimeoutMs(0), erase.TimeoutMs(0));
+
+    // Late answers to the write before (and to the parameter before) are not taken for these.
+    ASSERT_TRUE(commands.WriteEflash(0x4000, data.data(), 4, false));
+    EXPECT_TRUE(commands.WriteEflash(0x4080, data.data(), 4, false));
+    ParameterRecord parameter;
+    parameter.id = 6;
+    parameter.SetValue(1);
+    ASSERT_TRUE(commands.WriteParameter(parameter));
+    parameter.id = 7;
+    parameter.SetValue(8);
+    ASSERT_TRUE(commands.WriteParameter(parameter));
+    EXPECT_EQ(parameter.Value(), 8u);
+    EXPECT_EQ(script.Arrivals(WriteRequest(0x4080, data)).size(), 1u);
+    EXPECT_TRUE(ui.calls.empty());
+    device->Stop();  // before the script it plays goes
+}
+
+TEST_F(LinkTest, RestartsAndActionsKeepTheFixedWait) {
+    OpenPort();
+    RepeatDevice script;
+    const Bytes reset{0x01, 0x05, 0x02, 0x00, 0x00, 0x00, 0x0A};
+    const Bytes erase = ParameterRequest(0xFF00, 0xC0BA0012);
+    script.hold = [&](const Bytes& payload, int sending) { return sending == 1 && (payload == reset || payload == erase); };
+    StartDevice([&script](const Bytes& request) { return script.Respond(request); });
+    for (std::uint16_t id = 3; id < 8; ++id) {
+        ParameterRecord setting;
+        setting.id = id;
+        ASSERT_TRUE(context.commands.WriteParameter(setting));
+    }
+    const RoundTripEstimator settings = context.link.RoundTripOf(0x01, 0x0F);
+    ASSERT_TRUE(settings.Learnt());
+
+    ASSERT_TRUE(context.commands.ResetDevice(0x0002, false));
+    ParameterRecord action;
+    action.id = 0xFF00;
+    action.SetValue(0xC0BA0012);
+    ASSERT_TRUE(context.commands.WriteParameter(action));
+    for (const Bytes& payload : {reset, erase}) {
+        auto arrivals = script.Arrivals(payload);
+        ASSERT_EQ(arrivals.size(), 2u);
+        // Far above the learnt time of a setting: the fixed wait (less what the pty may delay).
+        EXPECT_GE(arrivals[1] - arrivals[0], 350ms);
+    }
+    EXPECT_FALSE(context.link.RoundTripOf(0x01, 0x05).Learnt());
+    // The action neither learnt from nor backed off the settings' time.
+    EXPECT_DOUBLE_EQ(context.link.RoundTripOf(0x01, 0x0F).TimeoutMs(0), settings.TimeoutMs(0));
+    device->Stop();
 }
 
 TEST_F(LinkTest, ConnectionTestResults) {

@@ -149,9 +149,11 @@ int RunSettings(AppContext& context, ConsoleUiPort& ui, const CliOptions& option
     SettingsPage page(family, LinkOf(context, ui));
     const PageOutcome read = page.ReadClick();
     const bool change = options.settingsDefault || !options.settingsEdits.empty();
-    if (read != PageOutcome::Done || !change) {
+    // A form that was not read whole holds defaults, not the device's values: only the error.
+    if (read != PageOutcome::Done) return kExitFailure;
+    if (!change) {
         PrintForm(page, context.language, out);
-        return read == PageOutcome::Done ? kExitOk : kExitFailure;
+        return kExitOk;
     }
     if (options.settingsDefault) page.DefaultClick();
     for (const std::string& edit : options.settingsEdits)
@@ -163,8 +165,10 @@ int RunSettings(AppContext& context, ConsoleUiPort& ui, const CliOptions& option
     };
     const PageOutcome saved = page.WriteClick();
     ui.answer = nullptr;
+    // After a failed save the form says what was asked, not what the device holds.
+    if (saved != PageOutcome::Done) return kExitFailure;
     PrintForm(page, context.language, out);
-    return saved == PageOutcome::Done ? kExitOk : kExitFailure;
+    return kExitOk;
 }
 
 int RunClock(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out, std::ostream& err) {

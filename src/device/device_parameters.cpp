@@ -36,6 +36,11 @@ bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id
         log.LogError("Write PAR[" + std::to_string(id) + "] : " + ParameterText(value));
         return false;
     }
+    if (!ParameterWriteKept(id, value, record.Value())) {
+        log.LogError("Write PAR[" + std::to_string(id) + "] : " + ParameterText(value) + ", device kept " +
+                     ParameterText(record.Value()));
+        return false;
+    }
     log.LogLine("Write PAR[" + ParameterText(id) + "] : " + ParameterText(value));
     return true;
 }

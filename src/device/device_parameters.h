@@ -7,6 +7,7 @@
 #include <string>
 
 #include "i18n/language.h"
+#include "link/device_answers.h"
 
 namespace kalvo {
 
@@ -44,7 +45,7 @@ inline constexpr std::uint16_t kRingGeometry = 0xC020;
 inline constexpr std::uint16_t kRingCounts = 0xC021;
 inline constexpr std::uint16_t kRingIndices = 0xC022;
 inline constexpr std::uint16_t kRingFlags = 0xC023;
-inline constexpr std::uint16_t kCommand = 0xFF00;
+inline constexpr std::uint16_t kCommand = kCommandParameterId;
 }  // namespace param
 
 // Values of the command parameter.
@@ -65,7 +66,8 @@ std::string ParameterText(std::uint32_t value);
 
 // Reads silently; logs "Read PAR[...] : ..." or the error line. A null output fails unsent.
 bool GetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t* value);
-// Logs the value asked for, as "Write PAR[...]" or the error line.
+// Logs the value asked for, as "Write PAR[...]" or the error line. A device that keeps another
+// value than the one sent fails the write, and the error line names both.
 bool SetDeviceParameter(DeviceCommands& commands, LogSink& log, std::uint16_t id, std::uint32_t value);
 
 // 0 when access is granted, else the refusal code 1..5.

@@ -67,4 +67,8 @@ bool DecodeParameterWriteAnswer(const std::uint8_t* data, int length, ParameterR
     return true;
 }
 
+bool ParameterWriteKept(std::uint16_t id, std::uint32_t sent, std::uint32_t kept) {
+    return id == kCommandParameterId || kept == sent;
+}
+
 }  // namespace kalvo

@@ -10,6 +10,9 @@
 
 namespace kalvo {
 
+// Written only; its values are actions, and its answer is no kept value.
+inline constexpr std::uint16_t kCommandParameterId = 0xFF00;
+
 // Seven bytes: second, minute, hour, day, month, year - 2000, and a byte carried along.
 using TimeRecord = std::array<std::uint8_t, 7>;
 
@@ -39,5 +42,8 @@ std::optional<TimeRecord> DecodeTimeAnswer(const std::uint8_t* data, int length)
 bool DecodeParameterAnswer(const std::uint8_t* data, int length, ParameterRecord& record);
 // Parameter write: id and the value the device now holds, which replaces `record.value`.
 bool DecodeParameterWriteAnswer(const std::uint8_t* data, int length, ParameterRecord& record);
+// Whether a parameter write took: the device kept the value sent. A device that clamps or
+// refuses a value answers the one it kept instead. The command parameter is not compared.
+bool ParameterWriteKept(std::uint16_t id, std::uint32_t sent, std::uint32_t kept);
 
 }  // namespace kalvo

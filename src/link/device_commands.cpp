@@ -31,6 +31,14 @@ bool DeviceCommands::Request(int channel, const std::uint8_t* request, std::size
     return link_.Transact(target, request, length, true, showMessage ? failureText : "");
 }
 
+bool DeviceCommands::RequestRepeatable(int channel, const std::uint8_t* request, std::size_t length,
+                                       std::size_t echoLength, std::size_t answerLength,
+                                       std::string_view failureText, bool showMessage) {
+    LinkChannel* target = link_.Channel(channel);
+    if (!target) return false;
+    return link_.TransactRepeatable(target, request, length, echoLength, answerLength, showMessage ? failureText : "");
+}
+
 bool DeviceCommands::ReadSoftInfo(SoftInfo& out, bool showMessage) {
     const std::uint8_t request[] = {0x01, 0x01};
     if (!Request(kChannelControl, request, sizeof request, "No answer in reading information about Programm",
@@ -75,7 +83,11 @@ bool DeviceCommands::WriteBlock(int channel, std::uint8_t code0, std::uint8_t co
     PutU32(request + 2, address);
     request[6] = static_cast<std::uint8_t>(length);
     std::memcpy(request + 7, data, static_cast<std::size_t>(length));
-    if (!Request(channel, request, 7 + static_cast<std::size_t>(length), failureText, showMessage)) return false;
+    // The same bytes written again to the same place leave the flash as it was. The answer
+    // repeats address and length, which tells it from a late answer to the write before.
+    if (!RequestRepeatable(channel, request, 7 + static_cast<std::size_t>(length), 5, 2 + 5, failureText,
+                           showMessage))
+        return false;
     LinkChannel* target = link_.Channel(channel);
     return BlockWriteAnswerMatches(link_.AnswerData(target), link_.AnswerLength(target), address, request[6]);
 }
@@ -87,7 +99,11 @@ bool DeviceCommands::WriteEflash(std::uint32_t address, const std::uint8_t* data
 bool DeviceCommands::EraseEflashSector(std::uint32_t address, bool showMessage) {
     std::uint8_t request[6] = {0x02, 0x05};
     PutU32(request + 2, address);
-    return Request(kChannelEflash, request, sizeof request, "No Answer in Erasing EFLASH sector 4K", showMessage);
+    // Erased again before anything was written there, a sector stays erased. Its answer names no
+    // address, but a late one cannot be taken for the next erase's: a write of the sector is always
+    // answered in between, and the device answers in order.
+    return RequestRepeatable(kChannelEflash, request, sizeof request, 0, 2, "No Answer in Erasing EFLASH sector 4K",
+                             showMessage);
 }
 
 bool DeviceCommands::UsesNewCpuFlashCodes() const {
@@ -104,8 +120,9 @@ bool DeviceCommands::WriteCpuFlash(std::uint32_t address, const std::uint8_t* da
 bool DeviceCommands::EraseCpuFlashPage(std::uint32_t address, bool showMessage) {
     std::uint8_t request[6] = {0x03, static_cast<std::uint8_t>(UsesNewCpuFlashCodes() ? 0x07 : 0x05)};
     PutU32(request + 2, address);
-    return Request(kChannelCpuFlash, request, sizeof request, "No answer in Erasing Sector of CPU Flash",
-                   showMessage);
+    // As an external-flash sector: harmless to repeat before the page is written.
+    return RequestRepeatable(kChannelCpuFlash, request, sizeof request, 0, 2,
+                             "No answer in Erasing Sector of CPU Flash", showMessage);
 }
 
 bool DeviceCommands::ResetDevice(std::uint16_t flags, bool showMessage) {
@@ -191,7 +208,13 @@ bool DeviceCommands::WriteParameter(ParameterRecord& record) {
     std::uint8_t request[8] = {0x01, 0x0F, static_cast<std::uint8_t>(record.id & 0xFF),
                                static_cast<std::uint8_t>(record.id >> 8)};
     std::copy(record.value.begin(), record.value.end(), request + 4);
-    if (!Request(kChannelControl, request, sizeof request, "No answer - Parameter WRITE", true)) return false;
+    // A setting written twice with one value holds that value; an action of the command
+    // parameter must not run twice, so it waits the fixed time. A setting's answer repeats its id.
+    const bool answered = record.id == kCommandParameterId
+                              ? Request(kChannelControl, request, sizeof request, "No answer - Parameter WRITE", true)
+                              : RequestRepeatable(kChannelControl, request, sizeof request, 2, 2 + 6,
+                                                  "No answer - Parameter WRITE", true);
+    if (!answered) return false;
     LinkChannel* channel = link_.Channel(kChannelControl);
     return DecodeParameterWriteAnswer(link_.AnswerData(channel), link_.AnswerLength(channel), record);
 }

@@ -57,6 +57,10 @@ public:
 private:
     bool Request(int channel, const std::uint8_t* request, std::size_t length, std::string_view failureText,
                  bool showMessage);
+    // A request that does no harm when it runs twice; its answer repeats `echoLength` request
+    // bytes after the code, and carries `answerLength` payload bytes.
+    bool RequestRepeatable(int channel, const std::uint8_t* request, std::size_t length, std::size_t echoLength,
+                           std::size_t answerLength, std::string_view failureText, bool showMessage);
     int ReadBlock(int channel, std::uint8_t code, std::uint32_t address, std::uint8_t* buffer, int length,
                   std::string_view failureText, bool showMessage);
     bool WriteBlock(int channel, std::uint8_t code0, std::uint8_t code1, std::uint32_t address,

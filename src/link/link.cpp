@@ -57,27 +57,45 @@ bool Link::Transact(LinkChannel* channel, const std::uint8_t* request, std::size
 bool Link::TransactRead(LinkChannel* channel, const std::uint8_t* request, std::size_t length,
                         std::size_t echoLength, std::size_t answerLength, std::string_view failureText) {
     if (echoLength + 2 > length) return false;
-    const ReadShape shape{echoLength, answerLength};
+    ForgetTimesOfEarlierConnections();
+    const RepeatShape shape{echoLength, answerLength, &roundTrip_};
     return Exchange(channel, request, length, true, failureText, &shape);
 }
 
+bool Link::TransactRepeatable(LinkChannel* channel, const std::uint8_t* request, std::size_t length,
+                              std::size_t echoLength, std::size_t answerLength, std::string_view failureText) {
+    if (!request || echoLength + 2 > length) return false;
+    ForgetTimesOfEarlierConnections();
+    const auto code = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
+    const RepeatShape shape{echoLength, answerLength, &repeatTimes_[code]};
+    return Exchange(channel, request, length, true, failureText, &shape);
+}
+
+RoundTripEstimator Link::RoundTripOf(std::uint8_t code0, std::uint8_t code1) const {
+    auto found = repeatTimes_.find(static_cast<std::uint16_t>(code0 << 8 | code1));
+    return found == repeatTimes_.end() ? RoundTripEstimator() : found->second;
+}
+
+void Link::ForgetTimesOfEarlierConnections() {
+    if (port_.OpenCount() == timedOpening_) return;
+    roundTrip_.Reset();
+    for (auto& [code, timing] : repeatTimes_) timing.Reset();
+    timedOpening_ = port_.OpenCount();
+}
+
 bool Link::Exchange(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
-                    std::string_view failureText, const ReadShape* read) {
+                    std::string_view failureText, const RepeatShape* repeat) {
     using Clock = std::chrono::steady_clock;
     using Milliseconds = std::chrono::duration<double, std::milli>;
     if (!channel || !request || length < 2 || !port_.IsOpen()) return false;
-    // What was learnt belongs to the connection it was learnt on.
-    if (port_.OpenCount() != timedOpening_) {
-        roundTrip_.Reset();
-        timedOpening_ = port_.OpenCount();
-    }
     // Both frames with start, header, check and end bytes. Escapes are rare; one that makes an
     // answer late costs only a needless repeat, whose answer is then dropped as stale.
-    const std::size_t wireBytes = read ? length + read->answerLength + 2 * 8 : 0;
+    const std::size_t wireBytes = repeat ? length + repeat->answerLength + 2 * 8 : 0;
     auto answerTime = [&] {
-        return read ? Milliseconds(roundTrip_.TimeoutMs(wireBytes)) : Milliseconds(kAnswerTimeoutMs);
+        return repeat ? Milliseconds(repeat->timing->TimeoutMs(wireBytes)) : Milliseconds(kAnswerTimeoutMs);
     };
-    // A read repeats after the learnt time, but gives up no sooner than the fixed attempts would.
+    // A repeatable request is sent again after the learnt time, but given up no sooner than the
+    // fixed attempts would.
     const Milliseconds budget(static_cast<double>(kAnswerTimeoutMs) * kTransactAttempts);
 
     ClearAnswers(channel);
@@ -103,15 +121,16 @@ bool Link::Exchange(LinkChannel* channel, const std::uint8_t* request, std::size
                 bool matches = channel->currentLength >= 6 && (payload[0] & kAnswerFlag) &&
                                (payload[0] & 0x3F) == (request[0] & 0x3F) &&
                                (payload[1] & 0x3F) == (request[1] & 0x3F);
-                // A late answer to an earlier read of the same kind names another address or
+                // A late answer to an earlier request of the same kind names another address or
                 // parameter: it is not this request's answer.
-                if (matches && read) {
-                    matches = static_cast<std::size_t>(channel->currentLength) >= 6 + read->echoLength &&
-                              std::memcmp(payload + 2, request + 2, read->echoLength) == 0;
+                if (matches && repeat) {
+                    matches = static_cast<std::size_t>(channel->currentLength) >= 6 + repeat->echoLength &&
+                              std::memcmp(payload + 2, request + 2, repeat->echoLength) == 0;
                     strayAnswer = strayAnswer || !matches;
                 }
                 if (matches) {
-                    if (read && sends == 1) roundTrip_.Sample(Milliseconds(Clock::now() - first).count(), wireBytes);
+                    if (repeat && sends == 1)
+                        repeat->timing->Sample(Milliseconds(Clock::now() - first).count(), wireBytes);
                     return true;
                 }
                 channel->queue.Pop();
@@ -123,9 +142,9 @@ bool Link::Exchange(LinkChannel* channel, const std::uint8_t* request, std::size
 
         Clock::time_point now = Clock::now();
         if (now - lastSend > wait) {
-            bool again = retry && (read ? now - first < budget : sends < kTransactAttempts);
+            bool again = retry && (repeat ? now - first < budget : sends < kTransactAttempts);
             if (!again) break;
-            if (read) roundTrip_.Backoff();
+            if (repeat) repeat->timing->Backoff();
             SendFrame(channel, request, length);
             ++sends;
             {

@@ -6,9 +6,11 @@
 // `arrived_`. The user-interface thread calls SendFrame/Transact; Transact waits on that signal
 // in short slices and lets the front end Pump() between them, so the UI stays alive and no core
 // spins. The link lock is recursive because command code running under it may call back in.
+// The learnt answer times belong to the user-interface thread alone.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string_view>
 
@@ -53,6 +55,15 @@ public:
     bool TransactRead(LinkChannel* channel, const std::uint8_t* request, std::size_t length, std::size_t echoLength,
                       std::size_t answerLength, std::string_view failureText);
     const RoundTripEstimator& RoundTrip() const { return roundTrip_; }
+    // A request whose repetition is harmless (the same bytes written to the same place again, a
+    // parameter set to the same value again, an erase before anything was written there): like
+    // TransactRead, but the answer time is learnt apart for each command code, since an erase
+    // takes the device longer than a write. Requests that must not run twice (restarts, actions)
+    // go through Transact and its fixed wait.
+    bool TransactRepeatable(LinkChannel* channel, const std::uint8_t* request, std::size_t length,
+                            std::size_t echoLength, std::size_t answerLength, std::string_view failureText);
+    // What has been learnt for the repeatable requests of this code (nothing yet: a fresh one).
+    RoundTripEstimator RoundTripOf(std::uint8_t code0, std::uint8_t code1) const;
     const std::uint8_t* AnswerData(LinkChannel* channel);
     int AnswerLength(LinkChannel* channel);
     void ClearAnswers(LinkChannel* channel);
@@ -70,16 +81,24 @@ public:
     SerialPort& Port() { return port_; }
 
 private:
-    struct ReadShape {
+    // A request that may be sent again before its answer: the bytes its answer repeats, the
+    // answer's size and the time learnt for its kind.
+    struct RepeatShape {
         std::size_t echoLength;
         std::size_t answerLength;
+        RoundTripEstimator* timing;
     };
     bool Exchange(LinkChannel* channel, const std::uint8_t* request, std::size_t length, bool retry,
-                  std::string_view failureText, const ReadShape* read);
+                  std::string_view failureText, const RepeatShape* repeat);
+    // What was learnt belongs to the connection it was learnt on.
+    void ForgetTimesOfEarlierConnections();
 
     SerialPort& port_;
     UiPort& ui_;
+    // Answer times: of the reads, and of the repeatable writes by command code. Estimators are
+    // reset in place, never removed, so a shape may point at one during its exchange.
     RoundTripEstimator roundTrip_;
+    std::map<std::uint16_t, RoundTripEstimator> repeatTimes_;
     std::uint64_t timedOpening_ = 0;
     FrameCodec codec_;
     std::recursive_mutex lock_;

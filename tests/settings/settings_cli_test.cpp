@@ -128,6 +128,38 @@ TEST_F(SettingsCli, R630ReadEditSaveDefaultClockAndCalibration) {
     EXPECT_EQ(test::SplitLines(readK->Out()).back(), "2,00");
 }
 
+// A unit that keeps another value than the one sent: the save and the calibration fail, the
+// report log names both values, and no form is printed as if it were the device's.
+TEST_F(SettingsCli, ADeviceKeepingAnotherValueFailsTheSave) {
+    auto sim = StartSim(9, {"--keep-param", "16=0", "--keep-param", "4=100"});
+    const std::string log = folder.File("report.txt");
+    auto saved = Cli({"settings", "--port", "9", "--set", "brightness=4", "--yes", "--log", log});
+    EXPECT_EQ(saved->Wait(), 1);
+    EXPECT_NE(saved->Err().find("error: Error saving Settings\n"), std::string::npos) << saved->Err();
+    EXPECT_TRUE(Settings(saved->Out()).empty()) << saved->Out();
+    // Stopped at the write that did not take.
+    Lines writes = WritesFrom(0);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back(), "16=3");
+    Lines logged = test::SplitLines(test::ReadFile(log));
+    EXPECT_NE(std::find(logged.begin(), logged.end(), "Write PAR[0x000F(15)] : 0x0001(1)"), logged.end());
+    EXPECT_NE(std::find(logged.begin(), logged.end(), "# ERROR: \"Write PAR[16] : 0x0003(3), device kept 0x0000(0)\""),
+              logged.end());
+
+    auto calibration = Cli({"calibration", "--port", "9", "--set", "1,5", "--yes", "--log", log});
+    EXPECT_EQ(calibration->Wait(), 1);
+    EXPECT_NE(calibration->Err().find("error: Error saving Calibration\n"), std::string::npos) << calibration->Err();
+    EXPECT_EQ(calibration->Out().find("1,50"), std::string::npos);
+    logged = test::SplitLines(test::ReadFile(log));
+    EXPECT_NE(std::find(logged.begin(), logged.end(), "# ERROR: \"Write PAR[4] : 0x0096(150), device kept 0x0064(100)\""),
+              logged.end());
+
+    // A value the unit keeps as sent still saves.
+    auto kept = Cli({"settings", "--port", "9", "--set", "brightness=1", "--set", "fon_level=8", "--yes"});
+    EXPECT_EQ(kept->Wait(), 0) << kept->Err();
+    EXPECT_EQ(Settings(kept->Out())["brightness"], "1");
+}
+
 TEST_F(SettingsCli, R520DetectorsAndARestartAfterSaving) {
     auto sim = StartSim(8, {"--model", "r520", "--variant", "2", "--reset-downtime-ms", "300"});
     auto alarm = Cli({"settings", "--port", "8", "--set", "alarm=1", "--yes"});

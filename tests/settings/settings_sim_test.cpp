@@ -175,7 +175,11 @@ TEST_F(SettingsAgainstSim, R630FailuresMidwayKeepWhatWasDone) {
     ui.answers = {true};
     EXPECT_EQ(page->WriteClick(), PageOutcome::Failed);
     Writes writes = ParameterWrites(RequestsFrom(sent));
-    EXPECT_EQ(writes, (Writes{{6, 0}, {9, 0}, {7, 8}, {8, 14}, {3, 0}, {14, 1}, {13, 1}, {13, 1}, {13, 1}}));
+    // The unanswered one is sent again after the learnt time, for as long as three fixed waits.
+    const auto unanswered = std::count(writes.begin(), writes.end(), std::pair<int, long>{13, 1});
+    EXPECT_GE(unanswered, 3);
+    writes.erase(std::unique(writes.begin(), writes.end()), writes.end());
+    EXPECT_EQ(writes, (Writes{{6, 0}, {9, 0}, {7, 8}, {8, 14}, {3, 0}, {14, 1}, {13, 1}}));
     Lines shown = CallsFrom(calls);
     EXPECT_EQ(shown.front(), "pages off test off");
     EXPECT_EQ(shown[shown.size() - 2], "error: Ошибка сохранения настроек");

@@ -218,6 +218,8 @@ std::string UsageText() {
            "                      answer, back after the reset downtime in what the flash allows\n"
            "  --corrupt-write N   flash write N keeps one wrong byte and is answered as fine\n"
            "  --no-return-at-reset N  ResetDevice N (from 1) takes the device away for good\n"
+           "  --keep-param ID=VALUE  a write of setting ID keeps VALUE instead (within its\n"
+           "                      range) and answers it (repeatable)\n"
            "  --deaf-to CODE[:ID] never answer this command (4 hex digits, 010C), or for\n"
            "                      010E/010F only this parameter id (repeatable)\n"
            "  -h, --help          display this help and exit\n"
@@ -282,6 +284,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
              auto preset = ParseParameterPreset(v);
              if (preset) extras.parameters.push_back(*preset);
              return preset.has_value();
+         }},
+        {"--keep-param", [&](std::string_view v) {
+             auto kept = ParseParameterPreset(v);
+             if (kept) extras.keptParameters.push_back(*kept);
+             return kept.has_value();
          }},
         {"--dump-eflash", text(config.dumps.eflash)},
         {"--dump-cpuflash", text(config.dumps.cpuFlash)},
@@ -381,6 +388,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& arguments) {
     device.uid = extras.uid;
     device.clock = extras.clock;
     device.parameters = extras.parameters;
+    device.keptParameters = extras.keptParameters;
     device.firmwareStart = extras.firmwareStart;
     device.powerCutAtWrite = extras.powerCutAtWrite;
     device.corruptWrite = extras.corruptWrite;

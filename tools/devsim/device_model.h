@@ -46,6 +46,8 @@ struct SimOptions {
     HistoryKind history = HistoryKind::Short;
     std::optional<std::uint64_t> clock;   // device seconds at start; nothing: the PC's local time
     std::vector<std::pair<std::uint16_t, std::uint32_t>> parameters;  // presets over the defaults
+    // Settings that keep this value whatever is written to them (a unit that alters a write).
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> keptParameters;
     std::optional<std::uint32_t> firmwareStart;  // nothing: the family's boot loader size
     // Faults of the device itself, counted over CPU-flash and external-flash writes from 1.
     std::optional<unsigned> powerCutAtWrite;  // power lost during this write: half of it lands

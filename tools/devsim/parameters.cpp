@@ -32,6 +32,7 @@ ParameterStore ParameterStore::ForDevice(const SimOptions& options) {
         store.settings_.insert({{20, {1, 0, 1}}, {21, {0, 0, 1}}, {30, {0, 0, 2}}});  // lights, method, tubes
     }
     for (const auto& [id, value] : options.parameters) store.Preset(id, value);
+    for (const auto& [id, value] : options.keptParameters) store.kept_[id] = value;
     return store;
 }
 
@@ -45,6 +46,7 @@ std::optional<std::uint32_t> ParameterStore::Write(std::uint16_t id, std::uint32
     auto found = settings_.find(id);
     if (found == settings_.end()) return std::nullopt;
     Setting& setting = found->second;
+    if (auto kept = kept_.find(id); kept != kept_.end()) value = kept->second;
     if (value >= setting.low && value <= setting.high) setting.value = value;
     return setting.value;
 }
@@ -138,7 +140,7 @@ AnswerData WriteParameter(SimDevice& device, int, Fields fields) {
         return ParameterAnswer(id, value);
     }
     if (auto kept = device.Parameters().Write(id, value)) {
-        if (*kept != value) device.Note("WriteParameter " + std::to_string(id) + ": value out of range, kept");
+        if (*kept != value) device.Note("WriteParameter " + std::to_string(id) + ": value not taken, kept " + std::to_string(*kept));
         return ParameterAnswer(id, *kept);
     }
     if (auto readOnly = ParameterValue(device, id)) {

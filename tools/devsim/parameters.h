@@ -52,6 +52,7 @@ public:
 private:
     std::map<std::uint16_t, Setting> settings_;
     std::map<std::uint16_t, std::uint32_t> fixed_;
+    std::map<std::uint16_t, std::uint32_t> kept_;  // writes land as this value instead
 };
 
 // What ReadParameter answers for id; nothing when the device does not know it.
