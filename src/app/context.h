@@ -14,6 +14,7 @@
 #include "measure/history_download.h"
 #include "measure/live_measurement.h"
 #include "platform/port_directory.h"
+#include "platform/stop_request.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {
@@ -36,6 +37,8 @@ public:
     UiPort& ui;
     InterfaceLanguage language;
     ReportLog log;
+    // Set by the front end when a termination signal arrives; device writes stop at a safe point.
+    StopRequest stop;
     PortDirectory directory;
     // The link is declared before the port so that the port, which feeds it from its reader
     // thread, is closed and destroyed first.
@@ -53,7 +56,7 @@ public:
     LiveMeasurement live{*this};
     HistoryPage history{*this};
     ProgramConnection connectionFlags{connection, tick};
-    FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
+    FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags, &stop};
 };
 
 }  // namespace kalvo

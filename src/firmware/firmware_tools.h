@@ -9,6 +9,7 @@
 
 #include "firmware/device_restart.h"
 #include "link/identification.h"
+#include "platform/stop_request.h"
 #include "platform/tick_clock.h"
 
 namespace kalvo {
@@ -22,6 +23,8 @@ struct FirmwareTools {
     UiPort& ui;
     // Times the progress reports; tests turn it by hand.
     std::function<std::uint64_t()> clock = TickCount;
+    // A termination signal's request: the writers stop between two chunks.
+    const StopRequest* stop = nullptr;
 };
 
 // "A=0x" addresses of the log, upper-case hexadecimal with at least `digits` digits.

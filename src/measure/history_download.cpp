@@ -170,12 +170,16 @@ bool HistoryPage::Transfer() {
 bool HistoryPage::BitBtn_HIS_DeleteClick() {
     if (!context_.ui.Confirm(kHistoryDeleteQuestion.Pick(context_.language))) return false;
     LinkTestPause pause(context_.connection);
+    StopRequest::WriteInProgress writing(&context_.stop);
     bool erased = false;
     if (!context_.tick.Active() && AccessCheck() &&
         SetDeviceParameter(context_, param::kCommand, command::kExchangeBegin)) {
         // An erase the device never acknowledged may not have happened: say so, and still close
-        // the exchange.
-        erased = SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
+        // the exchange. A stop asked for meanwhile leaves the history as it is.
+        if (context_.stop.Requested())
+            context_.log.LogError("History erase stopped: history not erased");
+        else
+            erased = SetDeviceParameter(context_, param::kCommand, command::kEraseHistory);
         SetDeviceParameter(context_, param::kCommand, command::kExchangeEnd);
     }
     if (!erased) context_.ui.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(context_.language));

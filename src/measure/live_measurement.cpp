@@ -168,7 +168,10 @@ void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
     doseResetSucceeded_ = false;
     const std::string failure = Pick("Ошибка сброса накопленной дозы", "Error Reseting Accumulated Dose");
     if (context_.ui.ConfirmWarning(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
-        if (!MeasurementAccessCheck()) {
+        StopRequest::WriteInProgress writing(&context_.stop);
+        if (context_.stop.Requested()) {
+            context_.log.LogError("Dose reset stopped: dose not reset");
+        } else if (!MeasurementAccessCheck()) {
             context_.ui.ShowMessage(MessageKind::Error, failure);
         } else {
             doseResetRequest_ = 1;
