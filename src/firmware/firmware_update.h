@@ -63,8 +63,9 @@ public:
     // Called when Running() changes, so the window can disable and enable its controls at once.
     std::function<void()> onRunningChanged;
 
-    // Read back both images after writing them (off by default, as the window was described).
-    bool verifyAfterWriting = false;
+    // Read back both images after writing them: without it a flash write that went wrong
+    // unnoticed is reported as a successful update.
+    bool verifyAfterWriting = true;
     // Set from KALVO_ALLOW_STANDIN_FIRMWARE by whoever builds the program's context.
     bool allowStandIn = false;
 
