@@ -32,10 +32,11 @@ std::string HexAddress(std::uint32_t address, int digits);
 
 // Reads back [start, start + expected.size()) with `read` in blocks of `block` bytes and
 // compares; logs the first difference (or failed read) as an error line and one result line
-// with the time taken. True when everything matched.
+// with the time taken. True when everything matched; false too when a stop was asked for
+// (between two blocks: a read-back of a whole data image takes about a minute).
 // `read` is ReadMemory or ReadEflash: bytes copied or -1.
 using BlockReader = std::function<int(std::uint32_t address, std::uint8_t* buffer, int length)>;
 bool VerifyWritten(LogSink& log, std::string_view what, std::uint32_t start, std::span<const std::uint8_t> expected,
-                   int block, const BlockReader& read);
+                   int block, const BlockReader& read, const StopRequest* stop = nullptr);
 
 }  // namespace kalvo

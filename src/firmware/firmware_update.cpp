@@ -184,7 +184,7 @@ bool FirmwareUpdate::Attempt() {
         auto read = [this](std::uint32_t address, std::uint8_t* buffer, int length) {
             return tools_.commands.ReadMemory(address, buffer, length, false);
         };
-        if (!VerifyWritten(log_, "TRV8", written.start, written.bytes, kVerifyMemoryBlock, read)) return false;
+        if (!VerifyWritten(log_, "TRV8", written.start, written.bytes, kVerifyMemoryBlock, read, stop_)) return false;
     }
 
     if (stopped()) return false;
@@ -204,7 +204,7 @@ bool FirmwareUpdate::Attempt() {
         auto read = [this](std::uint32_t address, std::uint8_t* buffer, int length) {
             return tools_.commands.ReadEflash(address, buffer, length, false);
         };
-        if (!image || !VerifyWritten(log_, "EFL", 0, image->bytes, kVerifyEflashBlock, read)) return false;
+        if (!image || !VerifyWritten(log_, "EFL", 0, image->bytes, kVerifyEflashBlock, read, stop_)) return false;
     }
 
     if (stopped()) return false;
