@@ -15,6 +15,7 @@
 #include "link/link.h"
 #include "live/live_measurement.h"
 #include "platform/port_directory.h"
+#include "platform/stop_request.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {
@@ -37,6 +38,8 @@ public:
     UiPort& ui;
     InterfaceLanguage language;
     ReportLog log;
+    // Set by the front end when a termination signal arrives; device writes stop at a safe point.
+    StopRequest stop;
     PortDirectory directory;
     // The link is declared before the port so that the port, which feeds it from its reader
     // thread, is closed and destroyed first.
@@ -53,9 +56,9 @@ public:
     ProcessingTick tick{*this};
     // The connection flags the device layer and the features are given.
     ProgramConnection connectionFlags{connection, tick};
-    LiveMeasurement live{commands, log, ui, identity, language, connectionFlags};
-    HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }};
-    FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags};
+    LiveMeasurement live{commands, log, ui, identity, language, connectionFlags, &stop};
+    HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }, &stop};
+    FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags, &stop};
 };
 
 }  // namespace kalvo

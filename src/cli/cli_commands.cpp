@@ -95,10 +95,11 @@ std::string CliUsage() {
            "                               download the history; write it as CSV (an existing\n"
            "                               FILE is replaced only with --yes); print the bars of\n"
            "                               LEVEL minute|hour|day|month|year; erase it (--yes)\n"
-           "  update --port N [--verify] [--retries K]\n"
+           "  update --port N [--no-verify] [--retries K]\n"
            "                               bring the device to the built-in firmware (--yes to\n"
-           "                               agree); --verify reads both images back; a failed\n"
-           "                               attempt is retried at most K times (default 2)\n"
+           "                               agree); both images are read back and compared unless\n"
+           "                               --no-verify; a failed attempt is retried at most K\n"
+           "                               times (default 2)\n"
            "  firmware --export DIR        write the built-in firmware images into DIR\n"
            "  settings --port N [--default] [--set KEY=VALUE]... [--restart]\n"
            "                               read the settings page and print KEY=VALUE lines; with\n"
@@ -182,6 +183,8 @@ std::optional<CliOptions> ParseCliArguments(int argc, const char* const* argv, s
             options.upload = true;
         } else if (arg == "--verify") {
             options.verify = true;
+        } else if (arg == "--no-verify") {
+            options.verify = false;
         } else if (arg == "--default") {
             options.settingsDefault = true;
         } else if (arg == "--restart") {

@@ -28,7 +28,7 @@ struct CliOptions {
     std::string chartAt;
     bool erase = false;
     bool upload = false;
-    bool verify = false;
+    bool verify = true;
     int retries = 2;
     std::string exportDir;
     bool verbose = false;

@@ -54,7 +54,8 @@ SettingsFamily FamilyOf(const AppContext& context) {
 }
 
 SettingsLink LinkOf(AppContext& context, ConsoleUiPort& ui) {
-    return SettingsLink{context.commands, context.log, ui, context.language, context.identity, context.connectionFlags};
+    return SettingsLink{context.commands, context.log, ui, context.language, context.identity, context.connectionFlags,
+                        &context.stop};
 }
 
 void PrintForm(const SettingsPage& page, InterfaceLanguage language, std::ostream& out) {

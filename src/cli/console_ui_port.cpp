@@ -83,11 +83,13 @@ void ConsoleUiPort::Wait(int milliseconds) {
             nextTimer_ = Clock::now() + kTimerPeriod;
             continue;
         }
-        if (now >= end || StopRequested()) return;
+        // A wait goes on after a stop: what a stopped operation still does (the device's restart
+        // into its main firmware after an interrupted update) needs its waits.
+        if (now >= end) return;
         // Between timer events only a termination signal can need us.
         auto until = timerProc ? std::min(end, nextTimer_) : end;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
-        if (stopFd_ >= 0 || stopEvent_) {
+        if ((stopFd_ >= 0 || stopEvent_) && !StopRequested()) {
             CheckStop(static_cast<int>(left) + 1);
         } else {
             std::this_thread::sleep_until(until);

@@ -41,8 +41,9 @@ public:
     // Ends an open progress line.
     void EndProgressLine();
 
-    // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal ends waits early, runs onStop once, and
-    // is reported by StopSignal() so the command can end in order (log written, exchange closed).
+    // A signalfd for SIGINT, SIGTERM and SIGHUP: a signal runs onStop once and is reported by
+    // StopSignal() so the command can end in order (log written, exchange closed). Waits still
+    // take their full time after it; loops that should end early look at StopRequested().
     void SetStopSignal(int signalFd) { stopFd_ = signalFd; }
 #ifdef _WIN32
     // Windows: an event that the console's Ctrl+C, Ctrl+Break or close sets; reported as SIGINT.

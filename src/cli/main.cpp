@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     ui.SetStopEvent(stopEvent);
 #endif
-    ui.onStop = [&context] {
+    ui.onStop = [&context, &ui] {
+        // Writes to the device end at their next safe point; an update asks no more questions.
+        context.stop.Request(ui.StopSignal());
         if (context.history.Downloading()) context.history.BitBtn_HIS_ReadClick();  // the Cancel button
     };
 

@@ -82,6 +82,11 @@ bool DataImageWriter::WriteDataImage() {
     while (remaining > 0) {
         const std::uint32_t length = std::min(block - address % block, remaining);
         const std::uint32_t sector = DeviceCommands::EflashSectorOf(address);
+        if (StopRequested(tools_.stop)) {
+            log.LogError("Update EFL stopped");
+            failed = true;
+            break;
+        }
         if (!erased_[sector]) {
             if (!tools_.commands.EraseEflashSector(address, false)) {
                 log.LogError("erase_func");

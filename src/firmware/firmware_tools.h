@@ -10,6 +10,7 @@
 #include "device/device_restart.h"
 #include "link/identification.h"
 #include "platform/log_sink.h"
+#include "platform/stop_request.h"
 #include "platform/tick_clock.h"
 #include "platform/ui_port.h"
 
@@ -24,6 +25,8 @@ struct FirmwareTools {
     UiPort& ui;
     // Times the progress reports; tests turn it by hand.
     std::function<std::uint64_t()> clock = TickCount;
+    // A termination signal's request: the writers stop between two chunks.
+    const StopRequest* stop = nullptr;
 };
 
 // A write's progress text takes the place of the last line, in the log and in its view alike.
@@ -37,10 +40,11 @@ std::string HexAddress(std::uint32_t address, int digits);
 
 // Reads back [start, start + expected.size()) with `read` in blocks of `block` bytes and
 // compares; logs the first difference (or failed read) as an error line and one result line
-// with the time taken. True when everything matched.
+// with the time taken. True when everything matched; false too when a stop was asked for
+// (between two blocks: a read-back of a whole data image takes about a minute).
 // `read` is ReadMemory or ReadEflash: bytes copied or -1.
 using BlockReader = std::function<int(std::uint32_t address, std::uint8_t* buffer, int length)>;
 bool VerifyWritten(LogSink& log, std::string_view what, std::uint32_t start, std::span<const std::uint8_t> expected,
-                   int block, const BlockReader& read);
+                   int block, const BlockReader& read, const StopRequest* stop = nullptr);
 
 }  // namespace kalvo

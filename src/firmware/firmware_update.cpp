@@ -68,9 +68,18 @@ std::string StandInRefusalText(InterfaceLanguage language) {
                     "This program carries no real firmware\n\r(stand-ins for the simulator only).\n\rThe device is untouched.");
 }
 
+std::string UpdateStoppedText(bool mainTouched, InterfaceLanguage language) {
+    if (mainTouched)
+        return PickText(language,
+                        "Обновление прервано\n\rПрошивка прибора записана не полностью\n\rЗапустите обновление еще раз",
+                        "Update interrupted\n\rDevice Firmware not completely written\n\rRun the update again to finish it");
+    return PickText(language, "Обновление прервано\n\rПрошивка прибора не изменена",
+                    "Update interrupted\n\rDevice Firmware unchanged");
+}
+
 FirmwareUpdate::FirmwareUpdate(DeviceCommands& commands, IdentificationCache& cache, Link& link, LogSink& log,
                                UiPort& ui, const InterfaceLanguage& language, const DeviceIdentity& identity,
-                               ConnectionWatch& connection)
+                               ConnectionWatch& connection, StopRequest* stop)
     : cache_(cache),
       log_(log),
       ui_(ui),
@@ -78,8 +87,9 @@ FirmwareUpdate::FirmwareUpdate(DeviceCommands& commands, IdentificationCache& ca
       identity_(identity),
       connection_(connection),
       restart_(commands, log, ui, connection),
-      tools_{commands, cache, restart_, connection, log, ui},
-      dataWriter_(tools_, link, link.Channel(2), [&link] { return link.Port().PortNumber(); }) {}
+      tools_{commands, cache, restart_, connection, log, ui, TickCount, stop},
+      dataWriter_(tools_, link, link.Channel(2), [&link] { return link.Port().PortNumber(); }),
+      stop_(stop) {}
 
 void FirmwareUpdate::SetRunning(bool running) {
     running_ = running;
@@ -99,7 +109,9 @@ UpdateOutcome FirmwareUpdate::UpdateFirmware() {
     }
     if (!ui_.ConfirmWarning(confirmation)) return UpdateOutcome::Declined;
 
+    StopRequest::WriteInProgress writing(stop_);
     SetRunning(true);
+    bootRequested_ = mainTouched_ = false;
     times_ = UpdateTimes{};
     Stopwatch total(times_.totalMs);
     const std::uint64_t restartBefore = restart_.RestartMs();
@@ -108,6 +120,10 @@ UpdateOutcome FirmwareUpdate::UpdateFirmware() {
         ++times_.attempts;
         const bool updated = Attempt();
         ui_.HideBusy();
+        if (!updated && StopRequested(stop_)) {
+            EndStopped();
+            outcome = UpdateOutcome::Stopped;
+        }
         connection_.SetLinkTestEnabled(true);
         connection_.ClearDeviceConnected();
         if (updated) {
@@ -115,52 +131,83 @@ UpdateOutcome FirmwareUpdate::UpdateFirmware() {
             outcome = UpdateOutcome::Updated;
             break;
         }
-        if (!ui_.ConfirmError(UpdateRetryText(language_))) break;
+        if (outcome == UpdateOutcome::Stopped || !ui_.ConfirmError(UpdateRetryText(language_))) break;
     }
     times_.restartMs = restart_.RestartMs() - restartBefore;
     SetRunning(false);
     return outcome;
 }
 
+void FirmwareUpdate::EndStopped() {
+    if (mainTouched_) {
+        log_.LogError("Update stopped: firmware not completely written, run the update again to finish");
+        ui_.ShowMessage(MessageKind::Error, UpdateStoppedText(true, language_));
+        return;
+    }
+    log_.LogLine("# Update stopped: TRV8 not touched");
+    std::string text = UpdateStoppedText(false, language_);
+    if (bootRequested_) {
+        if (restart_.RestartToMain() == 0) {
+            log_.LogLine("# Update stopped: device restarted into TRV8");
+        } else {
+            log_.LogError("Update stopped: device not restarted into TRV8");
+            text += PickText(language_, "\n\rОшибка перезагрузки прибора", "\n\rError restarting Device");
+        }
+    }
+    ui_.ShowMessage(MessageKind::Warning, text);
+}
+
 bool FirmwareUpdate::Attempt() {
     connection_.SetLinkTestEnabled(false);
     ui_.ShowBusy();
     auto status = [this](int step) { ui_.ShowStatus(UpdateStepText(step, language_), StatusStyle::Firmware); };
+    // Between the steps; the writers also look between their chunks.
+    auto stopped = [this] { return StopRequested(stop_); };
 
+    if (stopped()) return false;
     status(1);
+    bootRequested_ = true;
     if (restart_.RestartToBoot() != 0 || restart_.CheckFirmwareMode() != 0) return false;
 
+    if (stopped()) return false;
     status(2);
     WrittenRange written;
     {
         Stopwatch watch(times_.mainWriteMs);
-        if (!WriteMainImage(tools_, &written)) return false;
+        const bool complete = WriteMainImage(tools_, &written);
+        mainTouched_ = mainTouched_ || written.touched;
+        if (!complete) return false;
     }
+    if (stopped()) return false;
     if (verifyAfterWriting) {
         Stopwatch watch(times_.verifyMs);
         auto read = [this](std::uint32_t address, std::uint8_t* buffer, int length) {
             return tools_.commands.ReadMemory(address, buffer, length, false);
         };
-        if (!VerifyWritten(log_, "TRV8", written.start, written.bytes, kVerifyMemoryBlock, read)) return false;
+        if (!VerifyWritten(log_, "TRV8", written.start, written.bytes, kVerifyMemoryBlock, read, stop_)) return false;
     }
 
+    if (stopped()) return false;
     status(3);
     if (restart_.RestartToMain() != 0 || restart_.CheckFirmwareMode() != 1) return false;
 
+    if (stopped()) return false;
     status(4);
     {
         Stopwatch watch(times_.dataWriteMs);
         if (!dataWriter_.WriteDataImage()) return false;
     }
+    if (stopped()) return false;
     if (verifyAfterWriting) {
         Stopwatch watch(times_.verifyMs);
         const FirmwareImage* image = DataImageFor(cache_.GetBoardCode());
         auto read = [this](std::uint32_t address, std::uint8_t* buffer, int length) {
             return tools_.commands.ReadEflash(address, buffer, length, false);
         };
-        if (!image || !VerifyWritten(log_, "EFL", 0, image->bytes, kVerifyEflashBlock, read)) return false;
+        if (!image || !VerifyWritten(log_, "EFL", 0, image->bytes, kVerifyEflashBlock, read, stop_)) return false;
     }
 
+    if (stopped()) return false;
     status(5);
     return restart_.RestartToMain() == 0;
 }

@@ -14,13 +14,19 @@ std::string HexAddress(std::uint32_t address, int digits) {
 }
 
 bool VerifyWritten(LogSink& log, std::string_view what, std::uint32_t start, std::span<const std::uint8_t> expected,
-                   int block, const BlockReader& read) {
+                   int block, const BlockReader& read, const StopRequest* stop) {
     const std::uint64_t began = TickCount();
     // External-flash addresses in six digits as the write errors have them, CPU ones in eight.
     const int digits = start >= 0x01000000 ? 8 : 6;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(block));
     bool matched = true;
+    bool stopped = false;
     for (std::size_t done = 0; done < expected.size();) {
+        if (StopRequested(stop)) {
+            matched = false;
+            stopped = true;
+            break;
+        }
         const int length = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(block), expected.size() - done));
         const std::uint32_t address = start + static_cast<std::uint32_t>(done);
         if (read(address, buffer.data(), length) != length) {
@@ -39,7 +45,9 @@ bool VerifyWritten(LogSink& log, std::string_view what, std::uint32_t start, std
         done += static_cast<std::size_t>(length);
     }
     log.LogLine("# VERIFY " + std::string(what) + ": " +
-                (matched ? "OK " + std::to_string(expected.size()) + " bytes, " : std::string("FAILED, ")) +
+                (matched   ? "OK " + std::to_string(expected.size()) + " bytes, "
+                 : stopped ? std::string("STOPPED, ")
+                           : std::string("FAILED, ")) +
                 std::to_string(TickCount() - began) + " ms");
     return matched;
 }

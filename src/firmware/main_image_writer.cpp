@@ -46,6 +46,12 @@ bool WriteMainImage(FirmwareTools& tools, WrittenRange* written) {
     bool failed = false;
     while (remaining > 0) {
         const std::uint32_t length = std::min(block - address % block, remaining);
+        if (StopRequested(tools.stop)) {
+            log.LogError("Update TRV8 stopped at A=0x" + HexAddress(address, 8));
+            failed = true;
+            break;
+        }
+        if (written && address % page == 0) written->touched = true;
         if (address % page == 0 && !tools.commands.EraseCpuFlashPage(address, false)) {
             log.LogError("Erase CPU Sector");
             failed = true;

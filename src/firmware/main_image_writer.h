@@ -17,6 +17,7 @@ inline constexpr int kMainProgressMs = 200;
 struct WrittenRange {
     std::uint32_t start = 0;
     std::vector<std::uint8_t> bytes;
+    bool touched = false;  // a page erase was sent: the old main firmware may be gone
 };
 
 // True when the whole image was written; `written` gets the range when it was chosen.

@@ -67,11 +67,11 @@ int main(int argc, char** argv) {
     QSocketNotifier stopNotifier(stopFd, QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         signalfd_siginfo info;
-        [[maybe_unused]] ssize_t n = read(stopFd, &info, sizeof info);
-        window.close();
-        // Also ends a message box that start-up may be showing.
-        QApplication::exit(0);
+        if (read(stopFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
+        window.StopSignalled(static_cast<int>(info.ssi_signo));
     });
+    // Also ends a message box that start-up may be showing.
+    window.onSignalClose = [] { QApplication::exit(0); };
 #endif
 
     int status = 0;

@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMenu>
@@ -88,6 +90,11 @@ MainWindow::MainWindow(AppContext& context, QtUiPort& ui) : context_(context), u
     timerProc_.setInterval(kTimerProcMs);
     connect(&timerProc_, &QTimer::timeout, this, &MainWindow::Timer_ProcTimer);
 
+    // A signal's close waits for the device write it came in; the write's end brings it.
+    context_.stop.onWritingEnded = [this] {
+        if (closeAfterWrite_) QMetaObject::invokeMethod(this, [this] { CloseForSignal(); }, Qt::QueuedConnection);
+    };
+
     // The busy window first, then the about window, both hidden.
     busy_ = std::make_unique<BusyWindow>(this);
     about_ = std::make_unique<AboutWindow>(this);
@@ -95,6 +102,7 @@ MainWindow::MainWindow(AppContext& context, QtUiPort& ui) : context_(context), u
 
 MainWindow::~MainWindow() {
     context_.firmware.onRunningChanged = nullptr;
+    context_.stop.onWritingEnded = nullptr;
     FormDestroy();
     ui_.Attach(nullptr);
     context_.log.SetObserver({});
@@ -326,9 +334,10 @@ void MainWindow::FormDestroy() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // Closing in the middle of a firmware write would leave the device half written; the update
-    // runs inside the button's click, so the window stays until it has ended.
-    if (context_.firmware.Running()) {
+    // Closing in the middle of a device write (settings, clock, calibration, restart, history
+    // erase, dose reset, firmware) would leave the device half written and the log without its
+    // end; the write runs inside its button's click, so the window stays until it has ended.
+    if (context_.stop.Writing() || context_.firmware.Running()) {
         event->ignore();
         return;
     }
@@ -336,6 +345,23 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (about_) about_->close();
     if (busy_) busy_->close();
     event->accept();
+}
+
+void MainWindow::StopSignalled(int signal) {
+    context_.stop.Request(signal);
+    if (!context_.stop.Writing()) {
+        CloseForSignal();
+        return;
+    }
+    closeAfterWrite_ = true;
+    // A question open inside the write (the update's retry) is answered No.
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+}
+
+void MainWindow::CloseForSignal() {
+    closeAfterWrite_ = false;
+    close();
+    if (onSignalClose) onSignalClose();
 }
 
 void MainWindow::changeEvent(QEvent* event) {

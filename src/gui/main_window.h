@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/context.h"
@@ -42,6 +43,11 @@ public:
     bool FormCreate();
     // The shutdown sequence; runs once, from closing the window or a termination signal.
     void FormDestroy();
+    // A termination signal (SIGTERM, SIGHUP, SIGINT): closes the window, at once when no device
+    // write runs, else once the write has stopped at its next safe point. onSignalClose runs
+    // after that close (the program ends its event loop there).
+    void StopSignalled(int signal);
+    std::function<void()> onSignalClose;
 
     // For the UI port.
     void ShowStatus(const QString& text, int style);
@@ -97,6 +103,7 @@ private:
     // Disables the pages and the button while the firmware update runs.
     void ApplyUpdateLock();
     QAction* MakeAction(const QString& name, const QString& caption);
+    void CloseForSignal();
 
     AppContext& context_;
     QtUiPort& ui_;
@@ -104,6 +111,7 @@ private:
     ProgramConfig config_;
     SingleInstance instance_;
     bool destroyed_ = false;
+    bool closeAfterWrite_ = false;  // a signal came during a device write
 
     QTabWidget* pages_ = nullptr;
     DeviceInfoPage* deviceInfo_ = nullptr;

@@ -18,7 +18,8 @@ QString ProgramConfig::FilePath() {
 
 ProgramConfig::ProgramConfig() : settings_(FilePath(), QSettings::IniFormat) {}
 
-bool ProgramConfig::VerifyAfterWriting() const { return settings_.value(kVerifyKey, false).toBool(); }
+// On unless the user turned it off: a damaged image must not pass for an update.
+bool ProgramConfig::VerifyAfterWriting() const { return settings_.value(kVerifyKey, true).toBool(); }
 
 void ProgramConfig::SetVerifyAfterWriting(bool verify) {
     settings_.setValue(kVerifyKey, verify);

@@ -20,6 +20,7 @@ void QtUiPort::ShowMessage(MessageKind kind, const std::string& text) {
                                                             : QMessageBox::Information;
     // Also on stderr, so a message on a machine without a screen (or in a test) is not lost.
     std::fprintf(stderr, "kalvo-explorer: %s\n", text.c_str());
+    if (Stopping()) return;
     QMessageBox box(icon, QApplication::applicationName(), Text(text), QMessageBox::Ok, window_);
     box.exec();
 }
@@ -32,9 +33,13 @@ bool Ask(QMessageBox::Icon icon, const std::string& text, QWidget* parent) {
 }
 }  // namespace
 
-bool QtUiPort::Confirm(const std::string& text) { return Ask(QMessageBox::Question, text, window_); }
+bool QtUiPort::Confirm(const std::string& text) { return !Stopping() && Ask(QMessageBox::Question, text, window_); }
 
-bool QtUiPort::ConfirmWarning(const std::string& text) { return Ask(QMessageBox::Warning, text, window_); }
+bool QtUiPort::ConfirmWarning(const std::string& text) {
+    return !Stopping() && Ask(QMessageBox::Warning, text, window_);
+}
+
+bool QtUiPort::Stopping() const { return window_ && window_->Context().stop.Requested(); }
 
 bool QtUiPort::ConfirmError(const std::string& text) { return Ask(QMessageBox::Critical, text, window_); }
 

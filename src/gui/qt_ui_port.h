@@ -25,6 +25,9 @@ public:
     void Wait(int milliseconds) override;
 
 private:
+    // After a termination signal nobody is there to answer: no boxes, every question is No.
+    bool Stopping() const;
+
     MainWindow* window_ = nullptr;
 };
 

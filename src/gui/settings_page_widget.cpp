@@ -56,7 +56,7 @@ SettingsPageWidget::SettingsPageWidget(AppContext& context, SettingsFamily famil
     setObjectName("TabSheet_DevControl_" + code_);
     page_ = std::make_unique<SettingsPage>(
         family, SettingsLink{context.commands, context.log, context.ui, context.language, context.identity,
-                             context.connectionFlags});
+                             context.connectionFlags, &context.stop});
     page_->onPagesEnabled = [this](bool enabled) { emit PagesEnabledChanged(enabled); };
     const bool r630 = family == SettingsFamily::R630;
 

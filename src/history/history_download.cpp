@@ -5,6 +5,7 @@
 #include "device/history_access.h"
 #include "history/history_texts.h"
 #include "link/device_commands.h"
+#include "platform/log_sink.h"
 #include "platform/ui_port.h"
 
 namespace kalvo {
@@ -43,14 +44,15 @@ private:
 
 HistoryPage::HistoryPage(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
                          const InterfaceLanguage& language, ConnectionWatch& connection,
-                         std::function<bool()> processingTickActive)
+                         std::function<bool()> processingTickActive, StopRequest* stop)
     : commands_(commands),
       log_(log),
       ui_(ui),
       identity_(identity),
       language_(language),
       connection_(connection),
-      processingTickActive_(std::move(processingTickActive)) {
+      processingTickActive_(std::move(processingTickActive)),
+      stop_(stop) {
     view_.chart.title = {std::string(kHistoryChartDesignTitle)};
 }
 
@@ -181,12 +183,16 @@ bool HistoryPage::Transfer() {
 bool HistoryPage::BitBtn_HIS_DeleteClick() {
     if (!ui_.Confirm(kHistoryDeleteQuestion.Pick(language_))) return false;
     LinkTestPause pause(connection_);
+    StopRequest::WriteInProgress writing(stop_);
     bool erased = false;
     if (!TickActive() && AccessCheck() &&
         SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeBegin)) {
         // An erase the device never acknowledged may not have happened: say so, and still close
-        // the exchange.
-        erased = SetDeviceParameter(commands_, log_, param::kCommand, command::kEraseHistory);
+        // the exchange. A stop asked for meanwhile leaves the history as it is.
+        if (stop_ && stop_->Requested())
+            log_.LogError("History erase stopped: history not erased");
+        else
+            erased = SetDeviceParameter(commands_, log_, param::kCommand, command::kEraseHistory);
         SetDeviceParameter(commands_, log_, param::kCommand, command::kExchangeEnd);
     }
     if (!erased) ui_.ShowMessage(MessageKind::Error, kHistoryDeleteError.Pick(language_));

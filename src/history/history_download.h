@@ -17,6 +17,7 @@
 #include "history/history_csv.h"
 #include "history/history_image.h"
 #include "i18n/language.h"
+#include "platform/stop_request.h"
 
 namespace kalvo {
 
@@ -44,7 +45,7 @@ public:
     // identity and the language are read at each use.
     HistoryPage(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
                 const InterfaceLanguage& language, ConnectionWatch& connection,
-                std::function<bool()> processingTickActive);
+                std::function<bool()> processingTickActive, StopRequest* stop = nullptr);
 
     // Starts a download, or asks the running one to stop.
     void BitBtn_HIS_ReadClick();
@@ -108,6 +109,8 @@ private:
     const InterfaceLanguage& language_;
     ConnectionWatch& connection_;
     std::function<bool()> processingTickActive_;
+    // A termination signal's request: an erase not yet sent gives way to it.
+    StopRequest* stop_;
     HistoryStore store_;
     HistoryCsv csv_;
     HistoryChartState chart_;

@@ -6,6 +6,7 @@
 #include "device/device_parameters.h"
 #include "device/history_access.h"
 #include "link/device_commands.h"
+#include "platform/log_sink.h"
 #include "platform/tick_clock.h"
 #include "platform/ui_port.h"
 
@@ -44,13 +45,15 @@ std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std:
 }
 
 LiveMeasurement::LiveMeasurement(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
-                                 const InterfaceLanguage& language, const ConnectionWatch& connection, Clock clock)
+                                 const InterfaceLanguage& language, const ConnectionWatch& connection,
+                                 StopRequest* stop, Clock clock)
     : commands_(commands),
       log_(log),
       ui_(ui),
       identity_(identity),
       language_(language),
       connection_(connection),
+      stop_(stop),
       clock_(std::move(clock)) {
     if (!clock_) clock_ = [] { return static_cast<std::uint32_t>(TickCount()); };
 }
@@ -178,7 +181,10 @@ void LiveMeasurement::BitBtn_Measure_Dose_ResetClick() {
     doseResetSucceeded_ = false;
     const std::string failure = Pick("Ошибка сброса накопленной дозы", "Error Reseting Accumulated Dose");
     if (ui_.ConfirmWarning(Pick("СБРОС НАКОПЛЕННОЙ ДОЗЫ\n\rПродолжить?", "RESET ACCUMULATED DOSE\n\rContinue?"))) {
-        if (!MeasurementAccessCheck()) {
+        StopRequest::WriteInProgress writing(stop_);
+        if (stop_ && stop_->Requested()) {
+            log_.LogError("Dose reset stopped: dose not reset");
+        } else if (!MeasurementAccessCheck()) {
             ui_.ShowMessage(MessageKind::Error, failure);
         } else {
             doseResetRequest_ = 1;

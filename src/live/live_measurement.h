@@ -11,6 +11,7 @@
 #include <string>
 
 #include "i18n/language.h"
+#include "platform/stop_request.h"
 
 namespace kalvo {
 
@@ -50,9 +51,11 @@ public:
     using Clock = std::function<std::uint32_t()>;
 
     // The connection watch gives the access check's flags; the identity and the language are
-    // read at each use, so they follow the device and the user.
+    // read at each use, so they follow the device and the user. `stop`: a termination signal's
+    // request, which a dose reset not yet sent gives way to.
     LiveMeasurement(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
-                    const InterfaceLanguage& language, const ConnectionWatch& connection, Clock clock = {});
+                    const InterfaceLanguage& language, const ConnectionWatch& connection, StopRequest* stop = nullptr,
+                    Clock clock = {});
 
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -89,6 +92,7 @@ private:
     const DeviceIdentity& identity_;
     const InterfaceLanguage& language_;
     const ConnectionWatch& connection_;
+    StopRequest* stop_;
     Clock clock_;
     MeasuringPage page_;
     MeasurementState state_ = MeasurementState::Idle;

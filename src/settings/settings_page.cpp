@@ -6,6 +6,7 @@
 #include "device/device_restart.h"
 #include "i18n/units.h"
 #include "link/device_commands.h"
+#include "platform/stop_request.h"
 #include "settings/calibration_clock.h"
 
 namespace kalvo {
@@ -380,9 +381,15 @@ bool SettingsPage::AllDefined() const {
     return form_.measureMethod.Defined() && form_.sensors.Defined();
 }
 
+bool SettingsPage::Stopped(std::string_view what, std::string_view left) {
+    if (!StopRequested(link_.stop)) return false;
+    link_.log.LogError(std::string(what) + " stopped: " + std::string(left));
+    return true;
+}
+
 bool SettingsPage::WriteAll() {
     const bool r630 = family_ == SettingsFamily::R630;
-    const std::pair<std::uint16_t, std::uint32_t> values[] = {
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> values = {
         {param::kDeviceLanguage, Index(form_.language)},
         {param::kUnits, Index(form_.units)},
         {param::kRateThreshold, Index(form_.fonLevel)},
@@ -396,16 +403,33 @@ bool SettingsPage::WriteAll() {
         {param::kDeviceOff, Index(form_.powerOff)},
         {param::kHistoryMethod, Index(form_.historyMethod)},
     };
-    for (const auto& [id, value] : values)
-        if (!Set(id, value)) return false;
     if (r630) {
-        return Set(param::kAlarmClockOnR630, Bit(form_.alarm)) && Set(param::kAlarmHourR630, Index(form_.alarmHour)) &&
-               Set(param::kAlarmMinuteR630, Index(form_.alarmMinute));
+        values.insert(values.end(), {{param::kAlarmClockOnR630, Bit(form_.alarm)},
+                                     {param::kAlarmHourR630, Index(form_.alarmHour)},
+                                     {param::kAlarmMinuteR630, Index(form_.alarmMinute)}});
+    } else {
+        values.insert(values.end(), {{param::kLightsR520, Bit(form_.lights)},
+                                     {param::kMeasuringMethodR520, Index(form_.measureMethod)}});
     }
-    if (!Set(param::kLightsR520, Bit(form_.lights)) || !Set(param::kMeasuringMethodR520, Index(form_.measureMethod)))
-        return false;
+    // The R520's detectors go last, and only to the model with both tube sets.
+    auto detectorsToo = [this, r630] { return !r630 && (link_.identity.boardInfo.variant & 3) == 2; };
+    auto notWritten = [&](std::size_t from) {
+        std::string list = "not written ";
+        for (std::size_t i = from; i < values.size(); ++i) list += "PAR[" + std::to_string(values[i].first) + "] ";
+        if (detectorsToo()) list += "PAR[" + std::to_string(param::kDetectorsR520) + "] ";
+        list += "(" + std::to_string(from) + " of " + std::to_string(values.size() + (detectorsToo() ? 1 : 0)) +
+                " written)";
+        return list;
+    };
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (Stopped("Save Settings", notWritten(i))) return false;
+        if (!Set(values[i].first, values[i].second)) return false;
+    }
+    if (r630) return true;
+    if (Stopped("Save Settings", notWritten(values.size()))) return false;
     if (!RefreshBoardInfo()) return false;
-    if ((link_.identity.boardInfo.variant & 3) != 2) return true;
+    if (!detectorsToo()) return true;
+    if (Stopped("Save Settings", notWritten(values.size()))) return false;
     return Set(param::kDetectorsR520, Index(form_.sensors));
 }
 
@@ -419,10 +443,12 @@ PageOutcome SettingsPage::WriteClick() {
     }
     if (!link_.ui.Confirm(Pick("Будут записаны настройки\n\rПродолжить?", "Save Settings\n\rContinue?")))
         return PageOutcome::Declined;
+    StopRequest::WriteInProgress writing(link_.stop);
     if (!WriteAll()) {
         link_.ui.ShowMessage(MessageKind::Error, Pick("Ошибка сохранения настроек", "Error saving Settings"));
         return PageOutcome::Failed;
     }
+    if (Stopped("Restart", "device not restarted")) return PageOutcome::Done;
     if (!link_.ui.ConfirmWarning(SettingsRestartQuestion(link_.language))) return PageOutcome::Done;
     DeviceRestart restart(link_.commands, link_.log, link_.ui, link_.connection);
     // Back in the boot loader is no success either: the settings take effect in the main firmware.
@@ -457,6 +483,8 @@ void SettingsPage::DefaultClick() {
 
 PageOutcome SettingsPage::ResetClick() {
     Frame frame(*this);
+    StopRequest::WriteInProgress writing(link_.stop);
+    if (Stopped("Restart", "device not restarted")) return PageOutcome::Failed;
     form_.resetEnabled = false;
     DeviceRestart restart(link_.commands, link_.log, link_.ui, link_.connection);
     int result = restart.RestartToMain();
@@ -468,11 +496,14 @@ PageOutcome SettingsPage::TimeClick() {
     Frame frame(*this);
     if (!link_.ui.Confirm(Pick("Записать время\n\rв прибор из ПК?", "Write Time\n\rto Device from PC?")))
         return PageOutcome::Declined;
+    StopRequest::WriteInProgress writing(link_.stop);
+    if (Stopped("Write Time", "device clock not written")) return PageOutcome::Failed;
     TimeRecord record = ClockRecordFromLocalTime(localTime_());
     if (!link_.commands.WriteDeviceTime(record)) {
         link_.ui.ShowMessage(MessageKind::Error, Pick("Ошибка установки времени", "Error writing Time"));
         return PageOutcome::Failed;
     }
+    if (StopRequested(link_.stop)) return PageOutcome::Done;
     // The write went through; a lost read-back only costs the displayed time.
     if (!link_.commands.ReadDeviceTime(record)) record.fill(0xFF);
     form_.timeText = DeviceTimeText(record);
@@ -500,6 +531,8 @@ PageOutcome SettingsPage::CalibrSaveClick() {
     }
     form_.calibrationText = CalibrationText(k);
     if (!AccessCheck("Сохранение калибровки", "Save Calibration")) return PageOutcome::Failed;
+    StopRequest::WriteInProgress writing(link_.stop);
+    if (Stopped("Save Calibration", "not written PAR[" + std::to_string(param::kCalibration) + "]")) return PageOutcome::Failed;
     if (!Set(param::kCalibration, static_cast<std::uint32_t>(k))) {
         link_.ui.ShowMessage(MessageKind::Error, Pick("Ошибка сохранения калибровки", "Error saving Calibration"));
         return PageOutcome::Failed;

@@ -23,6 +23,7 @@ namespace kalvo {
 class ConnectionWatch;
 class DeviceCommands;
 class LogSink;
+class StopRequest;
 class UiPort;
 struct DeviceIdentity;
 
@@ -87,6 +88,7 @@ struct SettingsLink {
     const InterfaceLanguage& language;
     DeviceIdentity& identity;      // its BoardInfo is refreshed by the R520 read and save
     ConnectionWatch& connection;   // access check flags, LinkTestEnabled, the restart
+    StopRequest* stop = nullptr;   // none: writes always run to their end
 };
 
 enum class PageOutcome { Done, Declined, Failed };
@@ -143,6 +145,8 @@ private:
     bool RefreshBoardInfo();
     bool AllDefined() const;
     bool WriteAll();
+    // A stop asked for before the next write: logs what is left unwritten.
+    bool Stopped(std::string_view what, std::string_view left);
     PageOutcome ReadFailed();
 
     SettingsFamily family_;

@@ -221,9 +221,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"# Updating EFL", "# ERROR: \"write_func\"", "# ERROR: \"WRITE ERR: A=0x007CE0\"",
                    "# ERROR: \"Update not completed\"", "==> Device Reset to BOOT", "# Updating TRV8", "# Updating EFL",
                    "# REP_CNT:"}},
-        FaultCase{"SilentlyWrongByteCaughtByVerify",
+        // Caught without being asked for; --no-verify would report it as a success.
+        FaultCase{"SilentlyWrongByteCaughtByDefault",
                   {"--corrupt-write", "100"},
-                  {"--verify"},
+                  {},
                   {"# ERROR: \"VERIFY TRV8: difference at A=0x08002C60\"", "# VERIFY TRV8: FAILED", "==> Device Reset to BOOT",
                    "# Updating TRV8"}}),
     [](const ::testing::TestParamInfo<FaultCase>& row) { return row.param.name; });
@@ -258,6 +259,71 @@ TEST_F(UpdateRefusals, StandInsAreRefusedWithNothingOnTheWire) {
     EXPECT_EQ(cli->Err().find("Continue?"), std::string::npos);
     EXPECT_NE(cli->Err().find("This program carries no real firmware"), std::string::npos);
 }
+
+// A stop signal during an update: no retry question, a non-zero exit, and the device left as
+// safe as the point allows: back in its main firmware when its image was not yet touched,
+// otherwise a log and a message that say the update must be run again.
+struct StopCase {
+    const char* name;
+    int signal;
+    std::string signalAfter;  // stderr text that the signal waits for
+    bool mainTouched;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateStop : public ::testing::TestWithParam<StopCase>, public UpdateEndToEnd {};
+
+TEST_P(UpdateStop, EndsAtASafePointWithoutRetries) {
+    const StopCase& c = GetParam();
+    // Slow enough answers that the main image takes a few seconds.
+    auto sim = Sim({"--delay-ms", "4"});
+    test::Environment env = Env();
+    env["KALVO_ALLOW_STANDIN_FIRMWARE"] = "1";
+    test::Process cli({KALVO_CLI_PATH, "update", "--port", "7", "--yes", "--log", File("log.txt")}, env);
+    ASSERT_TRUE(cli.WaitForErr(c.signalAfter, std::chrono::seconds(30))) << cli.Err();
+    cli.Signal(c.signal);
+    EXPECT_EQ(cli.Wait(), 128 + c.signal);
+    Stop(sim);
+    const std::string err = cli.Err();
+    EXPECT_EQ(err.find("Try again?"), std::string::npos) << err;
+    Lines log = Log();
+    EXPECT_EQ(log.back(), "Close COM 7 : OK");
+    std::vector<std::uint32_t> resets;
+    long erases = 0;
+    for (const std::string& request : TracedRequests()) {
+        if (StartsWith(request, "ch1 01 05 ")) resets.push_back(static_cast<std::uint32_t>(std::stoul(request.substr(10, 2), nullptr, 16)));
+        if (StartsWith(request, "ch3 03 05 ")) ++erases;
+    }
+    ASSERT_FALSE(resets.empty());
+    EXPECT_EQ(resets.front(), 3u);  // into the boot loader
+    if (!c.mainTouched) {
+        EXPECT_EQ(erases, 0);
+        EXPECT_EQ(Count(log, "# Updating TRV8"), 0);
+        EXPECT_TRUE(InOrder(log, {"==> Device Reset to BOOT", "# Update stopped: TRV8 not touched",
+                                  "==> Device Reset to TRV8", "# Update stopped: device restarted into TRV8"}));
+        // Back in the main firmware: the restart's own check saw it, and the last reset asked for it.
+        EXPECT_EQ(resets.size(), 2u);
+        EXPECT_EQ(resets.back(), 2u);
+        EXPECT_NE(err.find("Update interrupted\nDevice Firmware unchanged\n"), std::string::npos) << err;
+    } else {
+        EXPECT_GT(erases, 0);
+        EXPECT_TRUE(InOrder(log, {"# Updating TRV8", "# ERROR: \"Update TRV8 stopped at A=0x",
+                                  "# ERROR: \"Update stopped: firmware not completely written, run the update again to finish\""},
+                            true));
+        // Nothing started after the stop: no restart into the half written image.
+        EXPECT_EQ(resets.size(), 1u);
+        EXPECT_NE(err.find("error: Update interrupted\nDevice Firmware not completely written\nRun the update again to finish it\n"),
+                  std::string::npos)
+            << err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, UpdateStop,
+    ::testing::Values(StopCase{"TermBeforeTheErase", SIGTERM, "Step 1 of 5: Start BOOT", false},
+                      StopCase{"HangUpAfterTheEraseBegan", SIGHUP, "# Written: ", true}),
+    [](const ::testing::TestParamInfo<StopCase>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace kalvo

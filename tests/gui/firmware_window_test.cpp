@@ -59,14 +59,19 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        // The settings menu item, off by default and kept in the program's own file.
+        // The settings menu item: on for a new installation, kept in the program's own file, and
+        // a stored "off" stays off.
         QAction* verify = window.Action("Action_Verify_Write");
         QVERIFY(verify);
         QCOMPARE(verify->text(), QString("Verify after writing"));
-        QVERIFY(!verify->isChecked());
+        QVERIFY(verify->isChecked());
+        QVERIFY(context.firmware.verifyAfterWriting);
+        verify->trigger();
+        QVERIFY(!context.firmware.verifyAfterWriting);
+        QCOMPARE(ProgramConfig::FilePath(), QString::fromStdString(folder.File("config") + "/kalvo/kalvo.conf"));
+        QVERIFY(!ProgramConfig().VerifyAfterWriting());
         verify->trigger();
         QVERIFY(context.firmware.verifyAfterWriting);
-        QCOMPARE(ProgramConfig::FilePath(), QString::fromStdString(folder.File("config") + "/kalvo/kalvo.conf"));
         QVERIFY(ProgramConfig().VerifyAfterWriting());
 
         test::SimFixture sim;

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QtTest>
+#include <algorithm>
+#include <csignal>
 #include <deque>
 
 #include "app/pages.h"
@@ -162,6 +164,72 @@ private slots:
         QCOMPARE(page->Box("fon_level")->currentText(), QString::fromUtf8("120 мкР/ч"));
         QCOMPARE(page->CalibrationBox()->text(), QString("1,27"));  // K is not saved with the settings
         window.close();
+    }
+
+    // A close during a save is refused; a termination signal then ends the save between two
+    // parameters, and the window closes with a report log that says what was left unwritten.
+    void aCloseDuringASaveIsRefusedAndASignalStopsItSafely() {
+        test::TempFolder folder;
+        test::PrepareWindowFolders(folder, 2, int(Page::SettingsR630));
+        QtUiPort ui;
+        AppContext context(ui, PortDirectory(folder.File("ports"), false));
+        MainWindow window(context, ui);
+        bool signalClosed = false;
+        window.onSignalClose = [&] { signalClosed = true; };
+        QVERIFY(window.FormCreate());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        test::SimFixture sim;
+        QVERIFY(QTest::qWaitFor([&] {
+            window.Timer_ProcTimer();
+            return context.connection.ScanList().FirstScanDone();
+        }, 5000));
+        std::filesystem::create_directories(folder.File("ports"));
+        auto device = sim.StartSimIn(folder.File("ports"), 7, {"--baud", "0", "--delay-ms", "40"});
+        QVERIFY(QTest::qWaitFor([&] { return context.tick.DeviceRecognised() && window.TabVisible(Page::SettingsR630); },
+                                10000));
+        SettingsPageWidget* page = window.SettingsR630();
+        window.PageControl()->setCurrentWidget(page);
+        BoxAnswerer boxes(window.PageControl());
+        page->Button("Read")->click();
+        QVERIFY(boxes.texts.isEmpty());
+
+        auto writes = [](const std::vector<std::string>& lines) {
+            return std::count_if(lines.begin(), lines.end(),
+                                 [](const std::string& line) { return line.rfind("Write PAR[", 0) == 0; });
+        };
+        bool refused = false;
+        QTimer during;
+        during.setInterval(5);
+        connect(&during, &QTimer::timeout, this, [&] {
+            if (writes(context.log.Lines()) < 2) return;
+            during.stop();
+            window.close();
+            refused = window.isVisible();
+            window.StopSignalled(SIGTERM);
+        });
+        during.start();
+        page->Button("Write")->click();
+        QVERIFY(refused);
+        QVERIFY(QTest::qWaitFor([&] { return signalClosed; }, 5000));
+        QVERIFY(!window.isVisible());
+        // Only the first question: no error box and no restart question after the stop.
+        QCOMPARE(boxes.texts, QStringList{"Save Settings\n\rContinue?"});
+
+        const std::vector<std::string> log =
+            test::SplitLines(test::ReadFile(folder.File("runtime/trv8_kalvo_explorer/log.txt")));
+        const long written = writes(log);
+        QVERIFY(written >= 2 && written < 15);
+        auto stopped = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+            return line.rfind("# ERROR: \"Save Settings stopped: not written PAR[", 0) == 0;
+        });
+        QVERIFY(stopped != log.end());
+        QVERIFY2(stopped->find(" (" + std::to_string(written) + " of 15 written)\"") != std::string::npos, stopped->c_str());
+        // The stop comes right after the last write, and the end frame follows.
+        QVERIFY((stopped - 1)->rfind("Write PAR[", 0) == 0);
+        QVERIFY((stopped + 2)->rfind("# END: ", 0) == 0);
+        QCOMPARE(log.back(), std::string(42, '#'));
+        QCOMPARE(std::count(log.begin(), log.end(), std::string("==> Device Reset to TRV8")), 0);
     }
 };
 
