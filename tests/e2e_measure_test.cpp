@@ -103,6 +103,18 @@ TEST_F(MeasureAgainstSim, ReadsOnceASecondWithTheDoseEveryTenthReading) {
     const MeasuringPage& page = context.live.Page();
     EXPECT_NE(page.rateText.find(" uSv/h"), std::string::npos);
     EXPECT_NE(page.doseText.find(" uSv"), std::string::npos);
+    // The trend holds every reading, as the label showed it, with the dose text of every tenth.
+    const auto trend = context.trend.Readings();
+    ASSERT_EQ(trend.size(), readings.size());
+    EXPECT_EQ(RateNumberText(0, static_cast<std::uint32_t>(trend.back().value * 100 + 0.5), 0) + " uSv/h", page.rateText);
+    for (std::size_t i = 0; i < trend.size(); ++i) {
+        EXPECT_EQ(trend[i].unitCode, 0);
+        EXPECT_EQ(trend[i].doseText.empty(), i % 10 != 0) << "reading " << i;
+        if (i > 0) {
+            EXPECT_GE(trend[i].timeMs, trend[i - 1].timeMs);
+        }
+    }
+    EXPECT_NE(trend.front().doseText.find(" uSv"), std::string::npos);
     EXPECT_TRUE(Logged("Write PAR[0xFF00(65280)] : 0xC0BA0021(-1061552095)"));
 
     // Leaving the page clears the values at the next tick; coming back reads at once.

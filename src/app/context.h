@@ -2,6 +2,10 @@
 // The one object that owns the program's single process-wide things: the report log, the port
 // directory, the link with its channels and the serial port. Created once by main() (or by a
 // test, which may build several side by side) and passed by reference.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
 #include "app/processing_tick.h"
 #include "app/program_connection.h"
 #include "app/report_log.h"
@@ -14,6 +18,7 @@
 #include "link/identification.h"
 #include "link/link.h"
 #include "live/live_measurement.h"
+#include "live/live_trend.h"
 #include "platform/port_directory.h"
 #include "platform/stop_request.h"
 #include "platform/ui_port.h"
@@ -26,6 +31,9 @@ public:
         : ui(frontEnd), language(initialLanguage), directory(std::move(ports)) {
         port.SetLogCallback([this](const std::string& line) { log.LogLine(line); });
         tick.measurementStep = [this] { live.MeasurementStep(); };
+        live.onReading = [this](const RateReading& reading) {
+            trend.Append(LiveReading{wallClockMs(), reading.unitCode, reading.value, reading.doseText});
+        };
         firmware.allowStandIn = StandInsAllowedByEnvironment();
     }
     AppContext(const AppContext&) = delete;
@@ -57,6 +65,12 @@ public:
     // The connection flags the device layer and the features are given.
     ProgramConnection connectionFlags{connection, tick};
     LiveMeasurement live{commands, log, ui, identity, language, connectionFlags, &stop};
+    // The readings of the measuring page over time, stamped with the PC's clock.
+    LiveTrend trend;
+    std::function<std::int64_t()> wallClockMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
     HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }, &stop};
     FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags, &stop};
 };

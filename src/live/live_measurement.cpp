@@ -44,6 +44,15 @@ std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std:
     }
 }
 
+std::optional<double> RateValue(std::uint32_t unitCode, std::uint32_t rateValue, std::uint32_t countValue) {
+    switch (unitCode) {
+    case 0: return rateValue / 100.0;
+    case 1: return static_cast<double>(rateValue);
+    case 2: return static_cast<double>(countValue >> 1);
+    default: return std::nullopt;
+    }
+}
+
 LiveMeasurement::LiveMeasurement(DeviceCommands& commands, LogSink& log, UiPort& ui, const DeviceIdentity& identity,
                                  const InterfaceLanguage& language, const ConnectionWatch& connection,
                                  StopRequest* stop, Clock clock)
@@ -109,18 +118,27 @@ bool LiveMeasurement::ReadMeasurement(bool withDose) {
     page_.rateIndicatorLit = !page_.rateIndicatorLit;
     ++readings_;
     lastHadDose_ = false;
-    if (!withDose) return true;
+    const std::optional<double> number = RateValue(unitCode_, raw, raw);
+    auto report = [&](std::string doseText) {
+        if (onReading && number) onReading(RateReading{static_cast<std::uint8_t>(unitCode_), *number, std::move(doseText)});
+    };
+    if (!withDose) {
+        report("");
+        return true;
+    }
 
     std::uint8_t dose[kTextLength] = {};
     std::uint8_t doseUnit[kTextLength] = {};
     if (!SetDeviceParameter(commands_, log_, param::kCommand, command::kPrepareDoseText) ||
         !ReadValue(addresses_[DoseText], dose, kTextLength) || !ReadValue(addresses_[DoseUnit], doseUnit, kTextLength)) {
         page_.doseText = kNoValue;
+        report("");
         return false;
     }
     page_.doseText = FieldText(dose) + " " + FieldText(doseUnit);
     page_.doseIndicatorLit = !page_.doseIndicatorLit;
     lastHadDose_ = true;
+    report(page_.doseText);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "i18n/language.h"
@@ -43,6 +44,17 @@ struct MeasuringPage {
 // The number of the rate label by unit code: 0 hundredths with a comma (12,34), 1 whole, 2 the
 // count value halved; any other code gives no number.
 std::string RateNumberText(std::uint32_t unitCode, std::uint32_t rateValue, std::uint32_t countValue);
+// The rate as a number in the page's unit (uSv/h, uR/h, CPM), as the label shows it; nothing for
+// a code the label gives no number for.
+std::optional<double> RateValue(std::uint32_t unitCode, std::uint32_t rateValue, std::uint32_t countValue);
+
+// One rate reading as the page showed it, with the dose text when it was read with it.
+struct RateReading {
+    std::uint8_t unitCode = 0;
+    double value = 0;
+    std::string doseText;
+};
+
 // The bar's position for the device's scale byte.
 inline int ScaleBarPosition(std::uint8_t scale) { return scale > kScaleBarMax ? kScaleBarMax : scale; }
 
@@ -70,6 +82,8 @@ public:
 
     // Set by the window: the measuring page is the active page.
     bool measuringPageActive = false;
+    // Every rate reading with a number, after the page shows it (the trend and the archive).
+    std::function<void(const RateReading&)> onReading;
 
     const MeasuringPage& Page() const { return page_; }
     MeasurementState State() const { return state_; }
