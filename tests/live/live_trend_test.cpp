@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "live/live_csv.h"
 #include "live/live_trend.h"
 
 namespace kalvo {
@@ -112,6 +113,40 @@ TEST(LiveTrendSeries, AUnitChangeOrAClockSetBackStartsANewSeriesAndADayIsKept) {
     trend.Restore(std::vector<LiveReading>{At(1, 5, 2), At(2, 6, 2), At(3, 0.1, 0), At(4, 0.2, 0)});
     ASSERT_EQ(trend.Readings().size(), 2u);
     EXPECT_EQ(trend.Readings().front().value, 0.1);
+}
+
+}  // namespace
+}  // namespace kalvo
+
+namespace kalvo {
+namespace {
+
+TEST(LiveCsv, LinesAreExactInEveryUnitAndOffset) {
+    const std::int64_t t = (283900000LL + 946684800LL) * 1000;  // 29.12.2008 21:06:40 UTC
+    struct Row {
+        LiveReading reading;
+        std::int64_t offset;
+        const char* line;
+    };
+    const Row rows[] = {
+        {{t, 0, 0.15, ""}, 0, "283900000;29.12.2008;21:06:40;uSv/h;0,15"},
+        {{t + 999, 0, 12.34, "1,2 uSv"}, 0, "283900000;29.12.2008;21:06:40;uSv/h;12,34"},
+        {{t, 1, 15, ""}, 3 * 3600, "283910800;30.12.2008;00:06:40;uR/h;15"},
+        {{t, 2, 30, ""}, -5 * 3600, "283882000;29.12.2008;16:06:40;CPM;30"},
+        {{t, 7, 30.456, ""}, 0, "283900000;29.12.2008;21:06:40;CPM;30,46"},  // a minute's mean
+        {{946684800LL * 1000 - 1000, 0, 0.1, ""}, 0, "-1;31.12.1999;23:59:59;uSv/h;0,10"},
+        {{(951782400LL + 59) * 1000, 1, 7, ""}, 0, "5097659;29.02.2000;00:00:59;uR/h;7"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(LiveCsvLine(row.reading, row.offset), row.line);
+
+    // The file: header, CR LF after every line, the PC's zone applied.
+    ::setenv("TZ", "XYZ-3", 1);
+    ::tzset();
+    EXPECT_EQ(LocalUtcOffsetSeconds(t), 3 * 3600);
+    const std::vector<LiveReading> readings = {{t, 0, 0.15, ""}, {t + 1000, 0, 0.2, ""}};
+    EXPECT_EQ(LiveCsvText(readings), "TIME_IN_SECOND_FROM_2000;DATE;TIME;UNIT;VALUE\r\n"
+                                     "283910800;30.12.2008;00:06:40;uSv/h;0,15\r\n"
+                                     "283910801;30.12.2008;00:06:41;uSv/h;0,20\r\n");
 }
 
 }  // namespace
