@@ -64,6 +64,14 @@ TEST_F(TickAgainstSim, IdentifiesASecondAfterConnectingAndResetsWhenTheDeviceGoe
     context.connection.SetDeviceConnected(true);
     context.connection.linkTestEnabled = true;
 
+    // A restart sends the device away with the link test on: it is identified afresh even when
+    // the connection step of the very next tick finds it again.
+    context.connectionFlags.ClearDeviceConnected();
+    EXPECT_FALSE(tick.DeviceRecognised());
+    now += kConnectionStepMs;
+    ASSERT_TRUE(TickUntil([this] { return tick.DeviceRecognised(); }, 50));
+    EXPECT_EQ(Identifications(), 2);
+
     sim.reset();  // unplugged
     ASSERT_TRUE(TickUntil([this] { return !tick.DeviceRecognised(); }, 200));
     EXPECT_EQ(ui.calls.back(), "status 0: Waiting Connection");

@@ -64,6 +64,10 @@ void ProcessingTick::Identify() {
     state_ = IdentificationState::Identified;
 }
 
+void ProcessingTick::DeviceSentAway() {
+    if (state_ != IdentificationState::NotIdentified) ForgetDevice();
+}
+
 void ProcessingTick::ForgetDevice() {
     context_.ui.ShowStatus(context_.Pick("Ожидание соединения", "Waiting Connection"), StatusStyle::Neutral);
     state_ = IdentificationState::NotIdentified;

@@ -43,6 +43,11 @@ public:
     IdentificationState State() const { return state_; }
     const DevicePages& Pages() const { return pages_; }
 
+    // A device sent away on purpose (a restart): forgotten at once rather than at the next run,
+    // where a connection step could find it again before the loss is seen, and the device would
+    // keep the identity it had before.
+    void DeviceSentAway();
+
     // The live measurement's step, run last in every tick.
     std::function<void()> measurementStep;
 

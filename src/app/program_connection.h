@@ -10,7 +10,7 @@ class ProcessingTick;
 
 class ProgramConnection : public ConnectionWatch {
 public:
-    ProgramConnection(ConnectionManager& connection, const ProcessingTick& tick)
+    ProgramConnection(ConnectionManager& connection, ProcessingTick& tick)
         : connection_(connection), tick_(tick) {}
     bool DeviceConnected() const override;
     void ClearDeviceConnected() override;
@@ -20,7 +20,7 @@ public:
 
 private:
     ConnectionManager& connection_;
-    const ProcessingTick& tick_;
+    ProcessingTick& tick_;
 };
 
 }  // namespace kalvo

@@ -102,7 +102,8 @@ TEST_P(WholeUpdate, WritesBothImagesExactlyAndComesBackIdentified) {
     const std::size_t mainSize = MainImageBytesFor(*MainImageFor(c.boardCode, c.revision), c.cpuFlashSize).size();
     const std::size_t sectors = DataImageFor(c.boardCode)->Size() / 4096;
 
-    // The wire: three restarts (into BOOT even from BOOT), every page and sector erased once.
+    // The wire: three restarts (into BOOT even from BOOT), every page and sector erased (an erase
+    // whose answer came later than the time learnt is sent again: harmless before the write).
     std::map<std::uint32_t, int> pages, sectorErases;
     Lines resets;
     for (const std::string& request : TracedRequests()) {
@@ -114,10 +115,10 @@ TEST_P(WholeUpdate, WritesBothImagesExactlyAndComesBackIdentified) {
     ASSERT_EQ(pages.size(), mainSize / c.pageSize);
     EXPECT_EQ(pages.begin()->first, c.firmwareStart);
     EXPECT_EQ(pages.rbegin()->first, c.firmwareStart + mainSize - c.pageSize);
-    EXPECT_TRUE(std::all_of(pages.begin(), pages.end(), [](const auto& p) { return p.second == 1; }));
+    EXPECT_TRUE(std::all_of(pages.begin(), pages.end(), [](const auto& p) { return p.second >= 1; }));
     ASSERT_EQ(sectorErases.size(), sectors);
     EXPECT_EQ(sectorErases.rbegin()->first, (sectors - 1) * 4096);
-    EXPECT_TRUE(std::all_of(sectorErases.begin(), sectorErases.end(), [](const auto& s) { return s.second == 1; }));
+    EXPECT_TRUE(std::all_of(sectorErases.begin(), sectorErases.end(), [](const auto& s) { return s.second >= 1; }));
 
     // The front end: confirmation, the five steps, the congratulations.
     const bool r630 = c.boardCode == 630;
