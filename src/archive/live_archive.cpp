@@ -147,6 +147,16 @@ std::optional<std::int64_t> LiveArchive::DeviceId(const std::string& serial) {
     return std::nullopt;
 }
 
+std::optional<bool> LiveArchive::HasDevice(const std::string& serial) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(serial);
+    if (!device) {
+        Fail();
+        return std::nullopt;
+    }
+    return *device != 0;
+}
+
 bool LiveArchive::Append(const LiveDevice& device, const LiveReading& reading) {
     return Append(device, std::span<const LiveReading>(&reading, 1));
 }

@@ -65,6 +65,10 @@ public:
     // readings are left for another step); nullopt on failure.
     std::optional<std::int64_t> Compact(const std::string& serial, std::int64_t newestMs, bool* more = nullptr);
 
+    // Whether the archive knows the device (by a download, an import or a reading); nullopt when
+    // it cannot be read.
+    std::optional<bool> HasDevice(const std::string& serial);
+
     // The readings of `serial` with times in [fromMs, toMs), oldest first: minute rows as a
     // reading at the minute's start with the mean as value and no dose. `visit` returning false
     // stops early. False when the archive cannot be read (an unknown serial has no readings).
