@@ -1,4 +1,5 @@
-// The live readings kalvo-cli measure keeps, against kalvo-devsim: a writer killed with SIGKILL
+// The live readings the program keeps, against kalvo-devsim: a recognised device's trend starts
+// with its stored day and what it reads is stored; a writer killed with SIGKILL
 // loses at most the reading it had not printed yet, archive live exports them (a span by local
 // time) and refuses bad targets exactly as archive csv does, and an archive that cannot be used
 // never stops the measuring and is logged once.
@@ -8,7 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/archived_readings.h"
 #include "support/sim_fixture.h"
+#include "support/ticked_sim_test.h"
 
 namespace kalvo {
 namespace {
@@ -115,6 +118,45 @@ TEST_F(LiveArchiveCli, AnArchiveThatCannotBeUsedNeverStopsMeasuringAndIsLoggedOn
     for (const std::string& line : test::SplitLines(test::ReadFile(folder.File("log.txt"))))
         if (line.find("Archive") != std::string::npos) errors.push_back(line);
     EXPECT_EQ(errors, Lines{"# ERROR: \"Archive: cannot create the folder of " + blocked + "/kalvo/history.sqlite\""});
+}
+
+class LiveArchiveContext : public test::TickedSimTest {
+protected:
+    LiveArchiveContext() { context.live.SetClock([this] { return now; }); }
+};
+
+TEST_F(LiveArchiveContext, ARecognisedDeviceStartsWithItsStoredDayAndKeepsWhatItReads) {
+    const std::string path = folder.File("data/kalvo/history.sqlite");
+    const std::int64_t wall = 1'800'000'000'000;
+    context.wallClockMs = [wall] { return wall; };
+    const std::int64_t hour = 3600 * 1000;
+    {
+        std::unique_ptr<LiveArchive> archive = LiveArchive::Open(path, {});
+        ASSERT_TRUE(archive);
+        // Older than a day; roentgen an hour ago; then sievert: the trend takes the last series.
+        const std::vector<LiveReading> stored{{wall - 25 * hour, 0, 9, ""},
+                                              {wall - hour, 1, 15, ""},
+                                              {wall - hour / 2, 0, 0.2, "1,00 uSv"},
+                                              {wall - hour / 2 + 1000, 0, 0.3, ""}};
+        ASSERT_TRUE(archive->Append({"123-45678", 630, "R630"}, stored));
+    }
+    context.readingStore = std::make_unique<ArchivedReadings>(path, context.log, context.ui, context.language);
+    Connect({});
+    ASSERT_EQ(context.trend.Readings().size(), 2u);
+    EXPECT_EQ(context.trend.Readings()[0].doseText, "1,00 uSv");
+    EXPECT_EQ(context.trend.Readings()[1].value, 0.3);
+
+    context.live.measuringPageActive = true;
+    ASSERT_TRUE(TickUntil([this] { return context.live.Readings() >= 1; }));
+    const LiveReading read = context.trend.Readings().back();
+    EXPECT_EQ(read.timeMs, wall);
+    std::unique_ptr<LiveArchive> archive = LiveArchive::Open(path, {});
+    std::optional<std::vector<LiveReading>> day = archive->LastDay("123-45678", wall);
+    ASSERT_TRUE(day);
+    ASSERT_EQ(day->size(), 4u);
+    EXPECT_EQ(day->back().timeMs, wall);
+    EXPECT_EQ(day->back().value, read.value);
+    EXPECT_EQ(day->back().doseText, read.doseText);
 }
 
 }  // namespace
