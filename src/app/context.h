@@ -5,9 +5,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "app/processing_tick.h"
 #include "app/program_connection.h"
+#include "app/reading_store.h"
 #include "app/report_log.h"
 #include "device/connection_manager.h"
 #include "firmware/builtin_images.h"
@@ -32,7 +34,9 @@ public:
         port.SetLogCallback([this](const std::string& line) { log.LogLine(line); });
         tick.measurementStep = [this] { live.MeasurementStep(); };
         live.onReading = [this](const RateReading& reading) {
-            trend.Append(LiveReading{wallClockMs(), reading.unitCode, reading.value, reading.doseText});
+            const LiveReading stamped{wallClockMs(), reading.unitCode, reading.value, reading.doseText};
+            trend.Append(stamped);
+            if (readingStore && tick.DeviceRecognised()) readingStore->Keep(identity, stamped);
         };
         firmware.allowStandIn = StandInsAllowedByEnvironment();
     }
@@ -71,6 +75,12 @@ public:
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
+    // Keeps every reading of a recognised device; none: the readings live as long as the trend.
+    std::unique_ptr<LiveReadingStore> readingStore;
+    // A device was recognised: its trend starts with the stored day.
+    void RestoreTrend() {
+        if (readingStore) trend.Restore(readingStore->LastDay(identity, wallClockMs()));
+    }
     HistoryPage history{commands, log, ui, identity, language, connectionFlags, [this] { return tick.Active(); }, &stop};
     FirmwareUpdate firmware{commands, identification, link, log, ui, language, identity, connectionFlags, &stop};
 };

@@ -53,6 +53,7 @@ void ProcessingTick::Identify() {
             pages_.r630TabVisible = false;
             pages_.r520TabVisible = true;
         }
+        context_.RestoreTrend();
     } else {
         context_.ui.ShowStatus(context_.Pick("Неизвестный прибор [", "Unknown Device [") + identity.modelText + "]",
                                StatusStyle::Unknown);

@@ -1,6 +1,10 @@
 #include "cli/cli_archive.h"
 
+#include <ctime>
+#include <limits>
+
 #include "archive/history_archive.h"
+#include "archive/live_archive.h"
 #include "cli/cli_commands.h"
 #include "history/history_chart.h"
 #include "platform/file_replacement.h"
@@ -26,6 +30,49 @@ std::unique_ptr<HistoryArchive> OpenArchive(AppContext& context, ConsoleUiPort& 
     return archive;
 }
 
+// Seconds since 2000 read as the PC's local time (as the live CSV writes it), in UTC milliseconds.
+std::int64_t LocalSecondsToUtcMs(std::uint32_t seconds) {
+    const DeviceDateTime time = SecondsToDateTime(seconds);
+    std::tm local{};
+    local.tm_year = 100 + time.year;
+    local.tm_mon = time.month - 1;
+    local.tm_mday = time.day;
+    local.tm_hour = time.hour;
+    local.tm_min = time.minute;
+    local.tm_sec = time.second;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local)) * 1000;
+}
+
+int RunArchiveLive(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<LiveArchive> archive =
+        LiveArchive::Open(DefaultArchivePath(), {&ui, &context.log, context.language}, &error);
+    if (!archive) {
+        context.log.LogError("Archive: " + error);
+        err << "kalvo-cli: archive: " << error << '\n';
+        return kExitFailure;
+    }
+    std::optional<bool> known = archive->HasDevice(options.serial);
+    if (!known) {
+        err << "kalvo-cli: archive live: " << archive->LastError() << '\n';
+        return kExitFailure;
+    }
+    if (!*known) {
+        err << "kalvo-cli: no device " << options.serial << " in the archive " << archive->Path() << '\n';
+        return kExitFailure;
+    }
+    // --to names its whole second.
+    const std::int64_t from = options.from ? LocalSecondsToUtcMs(*options.from) : 0;
+    const std::int64_t to =
+        options.to ? LocalSecondsToUtcMs(*options.to) + 1000 : std::numeric_limits<std::int64_t>::max();
+    if (!archive->WriteCsvFile(options.serial, from, to, options.archiveFile)) {
+        err << "kalvo-cli: archive live: " << archive->LastError() << '\n';
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 std::string ArchiveTimeText(std::uint32_t seconds) {
@@ -46,13 +93,13 @@ bool IsSerialText(std::string_view text) {
 
 bool ParseArchiveArguments(const std::vector<std::string_view>& args, CliOptions& options, std::ostream& err) {
     if (args.size() < 2) {
-        err << "kalvo-cli: archive needs list, csv, chart or import\n";
+        err << "kalvo-cli: archive needs list, csv, live, chart or import\n";
         return false;
     }
     options.archiveAction = args[1];
     const std::string& action = options.archiveAction;
-    if (action != "list" && action != "csv" && action != "chart" && action != "import") {
-        err << "kalvo-cli: unknown archive action '" << action << "'; use list, csv, chart or import\n";
+    if (action != "list" && action != "csv" && action != "live" && action != "chart" && action != "import") {
+        err << "kalvo-cli: unknown archive action '" << action << "'; use list, csv, live, chart or import\n";
         return false;
     }
     std::vector<std::string_view> positional;
@@ -115,8 +162,8 @@ bool ParseArchiveArguments(const std::vector<std::string_view>& args, CliOptions
         err << "kalvo-cli: archive " << action << " needs --serial S\n";
         return false;
     }
-    if (action != "csv" && (options.from || options.to)) {
-        err << "kalvo-cli: --from and --to belong to archive csv\n";
+    if (action != "csv" && action != "live" && (options.from || options.to)) {
+        err << "kalvo-cli: --from and --to belong to archive csv and archive live\n";
         return false;
     }
     if (action != "chart" && !options.chartAt.empty()) {
@@ -153,11 +200,12 @@ int RunArchive(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
                std::ostream& err) {
     const std::string& action = options.archiveAction;
     // A file that cannot be written is found before the archive is touched.
-    if (action == "csv") {
+    if (action == "csv" || action == "live") {
         CliOptions target = options;
         target.csvFile = options.archiveFile;
         if (!CheckCsvTarget(context, target, err)) return kExitFailure;
     }
+    if (action == "live") return RunArchiveLive(context, ui, options, err);
     if (action == "import" && InspectFileTarget(options.archiveFile) != FileTarget::Regular) {
         err << "kalvo-cli: archive import: no file " << options.archiveFile << '\n';
         return kExitUsage;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #ifdef KALVO_WITH_ARCHIVE
+#include "app/archived_readings.h"
 #include "archive/history_archive.h"
 #include "cli/cli_archive.h"
 #endif
@@ -114,14 +115,18 @@ std::string CliUsage() {
            "  archive csv --serial S [--from T] [--to T] FILE\n"
            "                               write the device's archived records as the history's\n"
            "                               CSV (an existing FILE is replaced only with --yes)\n"
+           "  archive live --serial S [--from T] [--to T] FILE\n"
+           "                               write the device's kept live readings as CSV (the\n"
+           "                               PC's local time; --yes as for archive csv)\n"
            "  archive chart --serial S LEVEL [--at T]\n"
            "                               print the bars of LEVEL over the archive (as history\n"
            "                               --chart; default: at the newest record)\n"
            "  archive import FILE --serial S\n"
            "                               put the records of a CSV file saved by the program\n"
            "                               into the archive as device S\n"
-           "                               T is \"YYYY-MM-DD hh:mm:ss\"; every history download is\n"
-           "                               kept in $XDG_DATA_HOME/kalvo/history.sqlite\n"
+           "                               T is \"YYYY-MM-DD hh:mm:ss\"; every history download and\n"
+           "                               every reading of measure is kept in\n"
+           "                               $XDG_DATA_HOME/kalvo/history.sqlite\n"
            "\n"
            "Options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
@@ -396,6 +401,10 @@ int RunIdentify(AppContext& context, ConsoleUiPort& ui, const CliOptions& option
 
 int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options, std::ostream& out,
                std::ostream& err) {
+#ifdef KALVO_WITH_ARCHIVE
+    // Every reading goes to the archive as the window's do.
+    KeepReadingsInArchive(context);
+#endif
     if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;
     LiveMeasurement& live = context.live;
     if (!live.MeasurementAccessCheck()) {

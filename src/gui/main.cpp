@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include "app/archived_readings.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui_port.h"
 #include "i18n/captions.h"
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
                                                        static_cast<int>(kalvo::kApplicationTitle.size())));
     kalvo::QtUiPort ui;
     kalvo::AppContext context(ui, kalvo::PortDirectory::FromEnvironment());
+    kalvo::KeepReadingsInArchive(context);
     kalvo::MainWindow window(context, ui);
 
 #ifndef _WIN32
