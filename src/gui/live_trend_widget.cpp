@@ -75,7 +75,8 @@ std::int64_t LiveTrendWidget::ToMs() const {
     return readings.empty() ? 0 : readings.back().timeMs + 1;
 }
 
-std::int64_t LiveTrendWidget::FromMs() const { return ToMs() - TrendSpanMs(span_); }
+// As Shown(): a reading exactly a span before the newest is in it.
+std::int64_t LiveTrendWidget::FromMs() const { return ToMs() - 1 - TrendSpanMs(span_); }
 
 QRect LiveTrendWidget::PlotArea() const {
     return rect().adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
