@@ -103,7 +103,7 @@ void LiveTrendWidget::paintEvent(QPaintEvent*) {
         low = std::min(low, column.minimum);
         high = std::max(high, column.maximum);
     }
-    if (threshold_ && *threshold_ <= std::max(high * 2, 1e-9) && *threshold_ >= low / 2) {
+    if (threshold_ && *threshold_ <= std::max(high * 4, 1e-9) && *threshold_ >= low / 4) {
         low = std::min(low, *threshold_);
         high = std::max(high, *threshold_);
     }
@@ -152,9 +152,12 @@ void LiveTrendWidget::paintEvent(QPaintEvent*) {
     }
 
     // The columns: a minimum-maximum line each, joined to the previous one when no pause lies
-    // between them.
+    // between them (a gap of more than three times the span's mean interval).
     const double msPerColumn = static_cast<double>(to - from) / plot.width();
-    const int joinColumns = static_cast<int>(std::ceil(kLongestReadingGapMs / msPerColumn)) + 1;
+    const double interval =
+        shown.size() > 1 ? static_cast<double>(shown.back().timeMs - shown.front().timeMs) / static_cast<double>(shown.size() - 1) : 0;
+    const double pauseMs = std::max(static_cast<double>(kLongestReadingGapMs), 3 * interval);
+    const int joinColumns = static_cast<int>(std::ceil(pauseMs / msPerColumn)) + 1;
     const QColor normal(0, 90, 200);
     const QColor above(220, 0, 0);
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -179,10 +182,16 @@ void LiveTrendWidget::paintEvent(QPaintEvent*) {
         previousMiddle = middle;
     }
 
-    if (threshold_ && *threshold_ >= low && *threshold_ <= high) {
-        const double ty = y(*threshold_);
-        painter.setPen(QPen(above, 1, Qt::DashLine));
-        painter.drawLine(QPointF(plot.left() + 1, ty), QPointF(plot.right() - 1, ty));
+    if (threshold_) {
+        if (*threshold_ >= low && *threshold_ <= high) {
+            const double ty = y(*threshold_);
+            painter.setPen(QPen(above, 1, Qt::DashLine));
+            painter.drawLine(QPointF(plot.left() + 1, ty), QPointF(plot.right() - 1, ty));
+        }
+        painter.setPen(above);
+        painter.drawText(QRect(plot.left(), 1, plot.width(), kTopMargin - 2), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::fromStdString(PickText(language_, "Порог ", "Threshold ")) +
+                             TrendNumber(*threshold_, unit == 0 ? 2 : 0) + " " + TrendUnitText(unit, language_));
     }
 }
 
