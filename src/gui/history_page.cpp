@@ -204,7 +204,11 @@ void HistoryPageWidget::SaveClick() {
 }
 
 std::optional<std::string> HistoryPageWidget::ChooseWithDialog(const CsvSaveDialog& offered) {
-    QFileDialog dialog(this, Q(offered.title));
+    return ChooseCsvFile(this, offered);
+}
+
+std::optional<std::string> ChooseCsvFile(QWidget* parent, const CsvSaveDialog& offered) {
+    QFileDialog dialog(parent, Q(offered.title));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     // The save itself asks before it overwrites.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);

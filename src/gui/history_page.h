@@ -20,6 +20,9 @@ class AppContext;
 class HistoryChartWidget;
 class HistoryPage;
 
+// The save dialog of a CSV file as offered; nullopt when cancelled.
+std::optional<std::string> ChooseCsvFile(QWidget* parent, const CsvSaveDialog& offered);
+
 class HistoryPageWidget : public QWidget {
     Q_OBJECT
 public:

@@ -17,6 +17,7 @@
 #include "app/pages.h"
 #include "app/session.h"
 #include "app/status_style.h"
+#include "app/trend_threshold.h"
 #include "gui/about_window.h"
 #include "gui/busy_window.h"
 #include "gui/device_info_page.h"
@@ -34,7 +35,7 @@ namespace kalvo {
 namespace {
 
 constexpr int kClientWidth = 844;
-constexpr int kClientHeight = 362;
+constexpr int kClientHeight = 600;
 constexpr int kBottomBarHeight = 29;
 constexpr int kTimerProcMs = 100;
 
@@ -211,7 +212,7 @@ void MainWindow::BuildMenu() {
 void MainWindow::BuildPages() {
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
-    measuring_ = new MeasuringPageWidget(context_.live, pages_);
+    measuring_ = new MeasuringPageWidget(context_.live, context_.trend, ui_, context_.language, pages_);
     connect(measuring_, &MeasuringPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
     pages_->addTab(measuring_, "Измерение");
     history_ = new HistoryPageWidget(context_, pages_);
@@ -223,6 +224,15 @@ void MainWindow::BuildPages() {
         connect(settings, &SettingsPageWidget::PagesEnabledChanged, pages_, &QWidget::setEnabled);
         pages_->addTab(settings, "Настройки");
     }
+    // The threshold of the connected family's settings, once they were read.
+    measuring_->SetThresholdSource([this](std::uint8_t unitCode) -> std::optional<double> {
+        const DevicePages& device = context_.tick.Pages();
+        SettingsPageWidget* settings = device.r630TabVisible   ? settingsR630_
+                                       : device.r520TabVisible ? settingsR520_
+                                                               : nullptr;
+        if (settings == nullptr) return std::nullopt;
+        return BackgroundThreshold(settings->Model().Form(), unitCode);
+    });
     deviceInfo_ = new DeviceInfoPage(pages_);
     connect(deviceInfo_->RenewButton(), &QPushButton::clicked, this, &MainWindow::BitBtn_ReNewDeviceInfoClick);
     context_.firmware.onRunningChanged = [this] { ApplyUpdateLock(); };
@@ -395,6 +405,7 @@ void MainWindow::ApplyCaptions() {
     measuring_->ApplyCaptions(caption("GroupBox_Measure_Fon"), caption("GroupBox_Measure_Dose"),
                               caption("CheckBox_Measure_AutoRead"), caption("BitBtn_Measure_Read"),
                               caption("BitBtn_Measure_Dose_Reset"));
+    measuring_->ApplyTrendCaptions();
     history_->ApplyCaptions(language);
     deviceInfo_->RenewButton()->setText(caption("BitBtn_ReNewDeviceInfo"));
     pages_->setTabText(static_cast<int>(Page::Measuring), caption("TabSheet_Measuring"));

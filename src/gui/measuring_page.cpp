@@ -2,10 +2,15 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QStyle>
 #include <QVBoxLayout>
 
+#include "gui/history_page.h"
+#include "gui/live_trend_widget.h"
 #include "gui/page_widgets.h"
+#include "live/live_csv.h"
 #include "live/live_measurement.h"
+#include "live/live_trend.h"
 
 namespace kalvo {
 
@@ -39,10 +44,25 @@ void Light(QLabel* square, bool lit) {
     square->setPalette(palette);
 }
 
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+constexpr TrendSpan kSpans[] = {TrendSpan::TenMinutes, TrendSpan::OneHour, TrendSpan::OneDay};
+
+// 1:02:03
+QString Duration(std::int64_t ms) {
+    const std::int64_t seconds = ms / 1000;
+    return QString("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QChar('0'))
+        .arg(seconds % 60, 2, 10, QChar('0'));
+}
+
 
 }  // namespace
 
-MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, QWidget* parent) : QWidget(parent), live_(live) {
+MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, const LiveTrend& trend, UiPort& ui,
+                                         const InterfaceLanguage& language, QWidget* parent)
+    : QWidget(parent), live_(live), liveTrend_(trend), ui_(ui), language_(language) {
     setObjectName("TabSheet_Measuring");
 
     read_ = new QPushButton("Прочитать", this);
@@ -88,10 +108,31 @@ MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, QWidget* parent)
     doseLayout->addWidget(doseIndicator_, 0, 0, Qt::AlignTop);
     doseLayout->addWidget(dose_, 0, 1);
 
+    trend_ = new LiveTrendWidget(trend, this);
+    spanLabel_ = new QLabel(this);
+    spanLabel_->setObjectName("Label_Measure_Span");
+    span_ = new QComboBox(this);
+    span_->setObjectName("ComboBox_Measure_Span");
+    for (int i = 0; i < 3; ++i) span_->addItem(QString());
+    save_ = new QPushButton(this);
+    save_->setObjectName("BitBtn_Measure_Save_CSV");
+    save_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    save_->setEnabled(false);
+    statistics_ = new QLabel(this);
+    statistics_->setObjectName("Label_Measure_Statistics");
+    statistics_->setWordWrap(true);
+    auto* trendBar = new QHBoxLayout;
+    trendBar->addWidget(spanLabel_);
+    trendBar->addWidget(span_);
+    trendBar->addStretch(1);
+    trendBar->addWidget(save_);
+
     auto* right = new QVBoxLayout;
     right->addWidget(rateGroup_);
     right->addWidget(doseGroup_);
-    right->addStretch(1);
+    right->addLayout(trendBar);
+    right->addWidget(trend_, 1);
+    right->addWidget(statistics_);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(leftColumn);
     layout->addLayout(right, 1);
@@ -110,7 +151,80 @@ MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, QWidget* parent)
         emit PagesEnabledChanged(live_.Page().pagesEnabled);
         Refresh();
     });
+    connect(span_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0 && index < 3) trend_->SetSpan(kSpans[index]);
+        RefreshTrend(true);
+    });
+    connect(save_, &QPushButton::clicked, this, &MeasuringPageWidget::SaveClick);
+    ApplyTrendCaptions();
     Refresh();
+}
+
+void MeasuringPageWidget::ApplyTrendCaptions() {
+    const InterfaceLanguage language = language_;
+    auto pick = [language](const char* russian, const char* english) { return Q(PickText(language, russian, english)); };
+    spanLabel_->setText(pick("Период", "Span"));
+    span_->setItemText(0, pick("10 минут", "10 minutes"));
+    span_->setItemText(1, pick("1 час", "1 hour"));
+    span_->setItemText(2, pick("24 часа", "24 hours"));
+    save_->setText(pick("Сохранить CSV", "Save CSV"));
+    trend_->SetLanguage(language);
+    RefreshTrend(true);
+}
+
+// Every tick: the texts and the plot are made again only when a reading, the span, the
+// threshold or the language changed, so an idle page costs nothing.
+void MeasuringPageWidget::RefreshTrend(bool force) {
+    const auto readings = liveTrend_.Readings();
+    std::optional<double> threshold;
+    if (thresholdSource_ && !readings.empty()) threshold = thresholdSource_(readings.back().unitCode);
+    trend_->SetThreshold(threshold);
+    Shown now{liveTrend_.Series(), readings.size(), readings.empty() ? 0 : readings.back().timeMs,
+              span_->currentIndex(), threshold, language_};
+    if (now == shown_ && !force) return;
+    shown_ = now;
+    trend_->update();
+
+    const auto shown = trend_->Shown();
+    save_->setEnabled(!shown.empty());
+    const InterfaceLanguage language = language_;
+    auto pick = [language](const char* russian, const char* english) { return Q(PickText(language, russian, english)); };
+    if (shown.empty()) {
+        statistics_->setText(pick("Измерений нет", "No readings"));
+        return;
+    }
+    const TrendStatistics stats = ComputeStatistics(shown, threshold);
+    const std::uint8_t unit = shown.back().unitCode;
+    const int decimals = unit == 0 ? 3 : 1;
+    const QString unitText = TrendUnitText(unit, language);
+    statistics_->setText(
+        pick("Среднее %1, минимум %2, максимум %3, отклонение %4 %5; измерений %6; выше порога %7",
+             "Mean %1, minimum %2, maximum %3, deviation %4 %5; readings %6; above threshold %7")
+            .arg(TrendNumber(stats.mean, decimals), Q(LiveValueText(unit, stats.minimum)),
+                 Q(LiveValueText(unit, stats.maximum)), TrendNumber(stats.deviation, decimals), unitText,
+                 QString::number(stats.count),
+                 threshold ? Duration(stats.aboveMs) : pick("(порог неизвестен)", "(threshold unknown)")));
+}
+
+void MeasuringPageWidget::SaveClick() {
+    // The text of the span as it is now: the dialog lets readings come in meanwhile.
+    const std::string text = LiveCsvText(trend_->Shown());
+    LocalCsvFileAccess files;
+    HistoryCsvSaver saver(ui_, files);
+    std::string chosen;
+    const InterfaceLanguage language = language_;
+    CsvFileChooser choose = [this, &chosen, language](const CsvSaveDialog& dialog) {
+        CsvSaveDialog offered = dialog;
+        offered.fileName = lastFileName_;
+        offered.title = PickText(language, "Сохранение измерений в формате CSV", "CSV Measurements saving");
+        std::optional<std::string> name = chooser_ ? chooser_(offered) : ChooseCsvFile(this, offered);
+        if (name) chosen = *name;
+        return name;
+    };
+    const CsvSaveResult result =
+        saver.Save(true, [&text](CsvFileAccess& file) { return file.Write(text); }, language, choose);
+    // The name is kept once the file was created, whether or not the write went through.
+    if (result == CsvSaveResult::Saved || result == CsvSaveResult::WriteFailed) lastFileName_ = chosen;
 }
 
 void MeasuringPageWidget::Refresh() {
@@ -123,6 +237,7 @@ void MeasuringPageWidget::Refresh() {
     notice_->setText(LabelText(page.versionMessage));
     read_->setEnabled(page.readButtonEnabled);
     autoRead_->setChecked(page.autoRead);
+    RefreshTrend(false);
 }
 
 void MeasuringPageWidget::ApplyCaptions(const QString& rateGroup, const QString& doseGroup, const QString& autoRead,

@@ -6,12 +6,19 @@
 #include <QMenuBar>
 #include <QSettings>
 #include <QtTest>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "app/pages.h"
+#include "app/trend_threshold.h"
 #include "gui/device_info_page.h"
+#include "gui/live_trend_widget.h"
 #include "gui/main_window.h"
 #include "gui/measuring_page.h"
 #include "gui/qt_ui_port.h"
+#include "gui/settings_page_widget.h"
+#include "live/live_csv.h"
 #include "support/sim_fixture.h"
 #include "window_folders.h"
 
@@ -198,6 +205,91 @@ private slots:
         QVERIFY(!window_->TabVisible(Page::SettingsR630));
         QVERIFY(window_->DeviceInfo()->Text().isEmpty());
         QVERIFY(!window_->DeviceInfo()->RenewButton()->isEnabled());
+    }
+
+    // The trend below the values: what the simulator read, the statistics of the shown span with
+    // the threshold of the settings read from it, the span list, Save CSV and the language.
+    void theTrendShowsTheReadingsWithStatisticsAndSavesThem() {
+        Fresh(2);
+        window_->show();
+        // Readings five minutes apart, so that the spans differ after a few of them.
+        context_->wallClockMs = [stamp = std::int64_t{1'700'000'000'000}]() mutable { return stamp += 5 * 60 * 1000; };
+        test::SimFixture sim;
+        QVERIFY(QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return context_->connection.ScanList().FirstScanDone();
+        }, 5000));
+        std::filesystem::create_directories(folder_->File("ports"));
+        auto device = sim.StartSimIn(folder_->File("ports"), 7, {"--serial", "12345678"});
+        QVERIFY(QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return context_->tick.DeviceRecognised() && window_->TabVisible(Page::SettingsR630);
+        }, 10000));
+        window_->PageControl()->setCurrentIndex(int(Page::SettingsR630));
+        window_->SettingsR630()->Button("Read")->click();
+        const std::optional<double> threshold = BackgroundThreshold(window_->SettingsR630()->Model().Form(), 0);
+        QVERIFY(threshold.has_value());
+
+        MeasuringPageWidget& page = *window_->Measuring();
+        LiveTrendWidget& trend = *page.Trend();
+        QCOMPARE(page.Statistics()->text(), QString("No readings"));
+        QVERIFY(!page.SaveButton()->isEnabled());
+        window_->PageControl()->setCurrentIndex(int(Page::Measuring));
+        QVERIFY(QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return context_->trend.Readings().size() >= 4;
+        }, 15000));
+        window_->Measuring()->AutoRead()->click();  // no more readings while the page is checked
+        window_->Timer_ProcTimer();
+
+        const auto all = context_->trend.Readings();
+        QCOMPARE(trend.Threshold(), threshold);
+        auto expectedText = [&](std::span<const LiveReading> shown) {
+            const TrendStatistics s = ComputeStatistics(shown, threshold);
+            const std::int64_t above = s.aboveMs / 1000;
+            return QString("Mean %1, minimum %2, maximum %3, deviation %4 uSv/h; readings %5; above threshold %6:%7:%8")
+                .arg(QString::number(s.mean, 'f', 3).replace('.', ','), QString::fromStdString(LiveValueText(0, s.minimum)),
+                     QString::fromStdString(LiveValueText(0, s.maximum)),
+                     QString::number(s.deviation, 'f', 3).replace('.', ','), QString::number(s.count))
+                .arg(above / 3600)
+                .arg(above / 60 % 60, 2, 10, QChar('0'))
+                .arg(above % 60, 2, 10, QChar('0'));
+        };
+        // Ten minutes: the newest reading and the one ten minutes before it.
+        QCOMPARE(page.SpanBox()->currentText(), QString("10 minutes"));
+        QCOMPARE(trend.Shown().size(), std::size_t(3));
+        QCOMPARE(trend.Shown().data(), all.data() + all.size() - 3);
+        QCOMPARE(page.Statistics()->text(), expectedText(trend.Shown()));
+        // Every reading of the span falls in a column of its own at its time.
+        QVERIFY(trend.PlotArea().width() > 400 && trend.PlotArea().height() > 100);
+        const auto columns = DecimateColumns(trend.Shown(), trend.FromMs(), trend.ToMs(), trend.PlotArea().width());
+        QCOMPARE(std::count_if(columns.begin(), columns.end(), [](const TrendColumn& c) { return c.count == 1; }), 3);
+        QCOMPARE(columns.back().maximum, all.back().value);
+
+        page.SpanBox()->setCurrentIndex(1);
+        QCOMPARE(trend.Span(), TrendSpan::OneHour);
+        QCOMPARE(trend.Shown().size(), std::min(all.size(), std::size_t(13)));
+        QCOMPARE(page.Statistics()->text(), expectedText(trend.Shown()));
+
+        // Save CSV writes the shown readings, offering the page's own title.
+        std::string title;
+        const std::string file = folder_->File("trend.csv");
+        page.SetFileChooser([&](const CsvSaveDialog& dialog) -> std::optional<std::string> {
+            title = dialog.title;
+            return file;
+        });
+        QVERIFY(page.SaveButton()->isEnabled());
+        page.SaveButton()->click();
+        QCOMPARE(title, std::string("CSV Measurements saving"));
+        std::ifstream in(file, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        QCOMPARE(written, LiveCsvText(trend.Shown()));
+
+        window_->ToggleLanguage();
+        QCOMPARE(page.SpanBox()->currentText(), QString("1 час"));
+        QCOMPARE(page.SaveButton()->text(), QString("Сохранить CSV"));
+        QVERIFY(page.Statistics()->text().startsWith("Среднее "));
+        QVERIFY(page.Statistics()->text().contains(" мкЗв/ч; измерений "));
     }
 };
 

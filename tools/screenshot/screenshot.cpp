@@ -1,5 +1,6 @@
 // kalvo-screenshot: shows the main window with a simulated dosimeter plugged in and saves a
-// picture of every visible page in both languages (a settings page after its Read), then downloads the history and saves the
+// picture of every visible page in both languages (a settings page after its Read, the measuring
+// page with a trend of readings), then downloads the history and saves the
 // history page at each chart level (minute to year) in both languages.
 //
 //   kalvo-screenshot OUTPUT_FOLDER DEVSIM_PATH [devsim options...]
@@ -61,6 +62,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     window.Action_Log_VisibleExecute();
+
+    // The settings first, so that the trend knows the threshold; then a minute and a half of
+    // readings, stamped ten seconds apart so that they fill the ten-minute span of the trend.
+    for (Page family : {Page::SettingsR630, Page::SettingsR520}) {
+        const int index = static_cast<int>(family);
+        if (!window.PageControl()->isTabVisible(index)) continue;
+        window.PageControl()->setCurrentIndex(index);
+        if (auto* settings = qobject_cast<SettingsPageWidget*>(window.PageControl()->widget(index)))
+            settings->Button("Read")->click();
+    }
+    context.wallClockMs = [stamp = context.wallClockMs() - 900'000]() mutable { return stamp += 10'000; };
+    window.PageControl()->setCurrentIndex(static_cast<int>(Page::Measuring));
+    WaitFor([&] { return context.trend.Readings().size() >= 90; }, window, 180000);
 
     int saved = 0;
     for (const char* language : {"ru", "en"}) {
