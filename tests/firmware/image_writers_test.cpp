@@ -180,6 +180,8 @@ TEST_P(MainImageCases, WriteOrRefuse) {
     EXPECT_EQ(WriteMainImage(Tools(), &written), c.written);
     Lines log = context.log.Lines();
     Lines cpuRequests = RequestsStartingWith("ch3 ");
+    // A request sent again after the answer time learnt (a busy machine) is one request here.
+    cpuRequests.erase(std::unique(cpuRequests.begin(), cpuRequests.end()), cpuRequests.end());
     if (!c.error.empty()) {
         EXPECT_TRUE(std::find(log.begin(), log.end(), "# ERROR: \"" + c.error + "\"") != log.end());
     }
