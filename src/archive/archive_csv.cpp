@@ -52,8 +52,9 @@ bool HistoryArchive::WriteCsv(const ArchiveQuery& query, const std::function<boo
     sqlite3_stmt* stmt = nullptr;
     const char* sql =
         "SELECT r.start, r.length, r.pulses, w.sensors, w.sensitivity, w.calibration_x100"
-        " FROM records r JOIN devices d ON d.id = r.device JOIN downloads w ON w.id = r.download"
-        " WHERE d.serial = ? AND r.start BETWEEN ? AND ? AND r.commit_byte = 0 AND r.status IN (252, 254)"
+        " FROM records r JOIN downloads w ON w.id = r.download"
+        // The device first, so the period is a range of the records' key.
+        " WHERE r.device = (SELECT id FROM devices WHERE serial = ?) AND r.start BETWEEN ? AND ? AND r.commit_byte = 0 AND r.status IN (252, 254)"
         " ORDER BY r.start DESC, r.occurrence DESC";
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) {
         lastError_ = sqlite3_errmsg(db_);

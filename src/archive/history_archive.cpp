@@ -13,6 +13,7 @@
 
 #include "archive/archive_texts.h"
 #include "history/history_download.h"
+#include "history/history_window.h"
 
 namespace kalvo {
 
@@ -191,7 +192,18 @@ FileState FailedQuery(sqlite3* db, SqliteFailure& failure) {
                                                                                             : FileState::Unusable;
 }
 
-FileState Examine(sqlite3* db, const std::string& path, SqliteFailure& failure) {
+// What a crash leaves: a WAL with frames not yet checkpointed (the last connection to close
+// cleanly checkpoints and deletes it) or a rollback journal.
+bool LeftUnclean(const std::string& path) {
+    std::error_code ec;
+    const std::uintmax_t wal = std::filesystem::file_size(path + "-wal", ec);
+    return (!ec && wal > 0) || Exists(path + "-journal");
+}
+
+// `unclean`: the full check is run; otherwise only when the file's size disagrees with its header.
+// The check reads every page, so a clean open of a large file goes without it; a damaged page
+// met later is reported by the query that meets it.
+FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFailure& failure) {
     switch (ExamineHeader(path, failure)) {
         case Header::Implausible: return FileState::Damaged;
         case Header::Unreadable: return FileState::Unusable;
@@ -207,6 +219,15 @@ FileState Examine(sqlite3* db, const std::string& path, SqliteFailure& failure) 
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
     if (*version != kSchemaVersion) return FileState::Foreign;
+    if (!unclean) {
+        std::optional<std::int64_t> pages = QueryInt(db, "PRAGMA page_count");
+        if (!pages) return FailedQuery(db, failure);
+        std::optional<std::int64_t> pageSize = QueryInt(db, "PRAGMA page_size");
+        if (!pageSize) return FailedQuery(db, failure);
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec && size == static_cast<std::uintmax_t>(*pages * *pageSize)) return FileState::Usable;
+    }
     std::optional<std::string> check = QueryText(db, "PRAGMA quick_check");
     if (!check) return FailedQuery(db, failure);
     if (*check != "ok") return FileState::Damaged;
@@ -341,12 +362,14 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
         SqliteFailure failure;
+        // Looked at before SQLite opens the file, which may replay or remove what was left.
+        const bool unclean = LeftUnclean(path);
         sqlite3* db = OpenConnection(path, busyTimeout, failure);
         if (!db) return unusable(failure);
         // The file is only looked at until it is known to be ours: closing must not checkpoint a
         // damaged file's WAL into it or delete the WAL.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        FileState state = Examine(db, path, failure);
+        FileState state = Examine(db, path, unclean, failure);
         if (state == FileState::Unusable) {
             sqlite3_close(db);
             return unusable(failure);
@@ -604,44 +627,156 @@ std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& se
     return std::nullopt;
 }
 
-std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string& serial) {
-    Statement find(db_, "SELECT id FROM devices WHERE serial = ?");
-    find.Bind(1, serial);
-    if (find.Step() != SQLITE_ROW) return std::nullopt;
-    const std::int64_t device = find.Int(0);
+namespace {
 
-    DoseConversion conversion = DoseConversionOf(0, 0, kCalibrationDefaultX100);
+std::optional<std::int64_t> DeviceId(sqlite3* db, const std::string& serial, std::string& error) {
+    Statement find(db, "SELECT id FROM devices WHERE serial = ?");
+    find.Bind(1, serial);
+    const int step = find.Step();
+    if (step == SQLITE_ROW) return find.Int(0);
+    if (step != SQLITE_DONE) error = sqlite3_errmsg(db);
+    return std::nullopt;
+}
+
+// The device's records with start in [from, to], oldest first; false on a read error.
+bool ReadRecords(sqlite3* db, std::int64_t device, std::int64_t from, std::int64_t to,
+                 std::vector<HistoryRecord>& records) {
+    Statement range(db,
+                    "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
+                    " WHERE device = ? AND start BETWEEN ? AND ? ORDER BY start, occurrence");
+    range.Bind(1, device).Bind(2, from).Bind(3, to);
+    int step = 0;
+    while ((step = range.Step()) == SQLITE_ROW) {
+        HistoryRecord record;
+        record.status = static_cast<std::uint8_t>(range.Int(0));
+        record.commit = static_cast<std::uint8_t>(range.Int(1));
+        record.spare2 = static_cast<std::uint16_t>(range.Int(2));
+        record.startTime = static_cast<std::uint32_t>(range.Int(3));
+        record.pulses = static_cast<std::uint32_t>(range.Int(4));
+        record.length = static_cast<std::uint16_t>(range.Int(5));
+        record.spare14 = static_cast<std::uint16_t>(range.Int(6));
+        records.push_back(record);
+    }
+    return step == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::optional<ArchiveDeviceHead> HistoryArchive::Head(const std::string& serial) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    ArchiveDeviceHead head;
+    head.conversion = DoseConversionOf(0, 0, kCalibrationDefaultX100);
     Statement latest(db_,
                      "SELECT sensors, sensitivity, calibration_x100 FROM downloads WHERE device = ?"
                      " ORDER BY imported, id DESC LIMIT 1");
-    latest.Bind(1, device);
-    if (latest.Step() == SQLITE_ROW) conversion = ConversionOfRow(latest.Int(0), latest.Int(1), latest.Int(2));
-
-    std::vector<HistoryRecord> records;
-    Statement count(db_, "SELECT count(*) FROM records WHERE device = ?");
-    count.Bind(1, device);
-    if (count.Step() == SQLITE_ROW) records.reserve(static_cast<std::size_t>(count.Int(0)));
-    Statement all(db_,
-                  "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
-                  " WHERE device = ? ORDER BY start, occurrence");
-    all.Bind(1, device);
-    int step = 0;
-    while ((step = all.Step()) == SQLITE_ROW) {
-        HistoryRecord record;
-        record.status = static_cast<std::uint8_t>(all.Int(0));
-        record.commit = static_cast<std::uint8_t>(all.Int(1));
-        record.spare2 = static_cast<std::uint16_t>(all.Int(2));
-        record.startTime = static_cast<std::uint32_t>(all.Int(3));
-        record.pulses = static_cast<std::uint32_t>(all.Int(4));
-        record.length = static_cast<std::uint16_t>(all.Int(5));
-        record.spare14 = static_cast<std::uint16_t>(all.Int(6));
-        records.push_back(record);
-    }
-    if (step != SQLITE_DONE) {
+    latest.Bind(1, *device);
+    int step = latest.Step();
+    if (step == SQLITE_ROW) head.conversion = ConversionOfRow(latest.Int(0), latest.Int(1), latest.Int(2));
+    else if (step != SQLITE_DONE) return lastError_ = sqlite3_errmsg(db_), std::nullopt;
+    // The newest key of the device: one step down its index.
+    Statement newest(db_, "SELECT start FROM records WHERE device = ? ORDER BY start DESC LIMIT 1");
+    newest.Bind(1, *device);
+    step = newest.Step();
+    if (step == SQLITE_ROW) {
+        head.newestTime = static_cast<std::uint32_t>(newest.Int(0));
+        head.hasRecords = true;
+    } else if (step != SQLITE_DONE) {
         lastError_ = sqlite3_errmsg(db_);
         return std::nullopt;
     }
-    return ArchiveRecordSource(std::move(records), conversion);
+    return head;
+}
+
+std::optional<std::vector<HistoryRecord>> HistoryArchive::RecordsBetween(const std::string& serial,
+                                                                         std::uint32_t from, std::uint32_t to) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    std::vector<HistoryRecord> records;
+    if (!ReadRecords(db_, *device, from, to, records)) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return records;
+}
+
+std::optional<std::uint64_t> HistoryArchive::CountRecordsBefore(const std::string& serial, std::uint64_t time) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    Statement count(db_, "SELECT count(*) FROM records WHERE device = ? AND start < ?");
+    count.Bind(1, *device).Bind(2, static_cast<std::int64_t>(time));
+    if (count.Step() != SQLITE_ROW) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(count.Int(0));
+}
+
+std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string& serial) {
+    std::optional<ArchiveDeviceHead> head = Head(serial);
+    if (!head) return std::nullopt;
+    std::optional<std::vector<HistoryRecord>> records = RecordsBetween(serial, 0, 0xFFFFFFFF);
+    if (!records) return std::nullopt;
+    return ArchiveRecordSource(std::move(*records), head->conversion);
+}
+
+std::optional<HistoryRecord> ArchivePeriodSource::RecordAt(std::uint32_t logical) const {
+    if (logical >= count_) return std::nullopt;
+    HistoryRecord stand{};
+    stand.status = kHistoryStatusExported2;
+    stand.commit = 0;
+    stand.length = 1;
+    // Records before the period's reach ended before it; those after start after it.
+    if (logical < before_) return stand;
+    if (logical - before_ < records_.size()) return records_[logical - before_];
+    stand.startTime = 0xFFFFFFFF;
+    return stand;
+}
+
+void ArchivePeriodSource::PreparePeriod(std::uint32_t first, std::uint32_t last) const {
+    records_.clear();
+    records_.shrink_to_fit();
+    before_ = count_ = 0;
+    error_.clear();
+    auto failed = [this] {
+        error_ = archive_->LastError();
+        records_.clear();
+        before_ = count_ = 0;
+        if (onError) onError(error_);
+    };
+    // A record that starts this far before the period ends before it (lengths are 16 bits).
+    const std::uint32_t reach = first > 0xFFFF ? first - 0xFFFF : 0;
+    std::optional<std::vector<HistoryRecord>> records = archive_->RecordsBetween(serial_, reach, last);
+    if (!records) return failed();
+    records_ = std::move(*records);
+    // The walk starts where a bisection over the whole sequence lands: the first record that
+    // does not end before the period when the records read compare with its first second as
+    // "ended" ones, at most one that holds it, then "later" ones; bisection over the records read
+    // then lands on the same one. Otherwise the records before and after are counted so that
+    // every index means what it means in the whole sequence.
+    int phase = 1;  // +1 ended, 0 holding, -1 later: never rises
+    bool monotonic = true;
+    for (const HistoryRecord& record : records_) {
+        const int compared = CompareRecordTime(record, first);
+        if (compared > phase || (compared == 0 && phase == 0)) {
+            monotonic = false;
+            break;
+        }
+        phase = compared;
+    }
+    if (monotonic) {
+        count_ = static_cast<std::uint32_t>(records_.size());
+        return;
+    }
+    std::optional<std::uint64_t> before = archive_->CountRecordsBefore(serial_, reach);
+    if (!before) return failed();
+    std::optional<std::uint64_t> all = archive_->CountRecordsBefore(serial_, std::uint64_t{1} << 32);
+    if (!all) return failed();
+    before_ = static_cast<std::uint32_t>(*before);
+    count_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(*all, 0xFFFFFFFF));
 }
 
 std::string ArchiveMergeLogLine(const std::string& serial, const MergeCounts& counts) {

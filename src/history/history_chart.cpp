@@ -150,9 +150,14 @@ ChartModel DrawHistoryChart(const HistoryRecordSource& records, const ChartReque
     model.title.push_back(ChartTitleLine2(request.conversion, request.language));
     model.startTime = DateTimeToSeconds(PeriodStart(request.level, request.position));
 
+    const std::uint32_t count = BarCount(request.level, request.position);
+    std::uint64_t periodSeconds = 0;
+    for (std::uint32_t i = 0; i < count; ++i) periodSeconds += SecondsPerBar(request.level, request.position, i);
+    const std::uint64_t last = std::uint64_t{model.startTime} + (periodSeconds ? periodSeconds - 1 : 0);
+    records.PreparePeriod(model.startTime, static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF)));
+
     HistoryWindow window(records, pump);
     window.Begin(model.startTime);
-    const std::uint32_t count = BarCount(request.level, request.position);
     model.bars.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t seconds = SecondsPerBar(request.level, request.position, i);

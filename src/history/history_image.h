@@ -45,6 +45,9 @@ public:
     virtual std::uint32_t RecordCount() const = 0;
     // nullopt when the index has no record.
     virtual std::optional<HistoryRecord> RecordAt(std::uint32_t logical) const = 0;
+    // Called before a chart walks the period [first, last] (device seconds): a source that reads
+    // from a file fetches what that walk can reach. Sources held in memory ignore it.
+    virtual void PreparePeriod(std::uint32_t /*first*/, std::uint32_t /*last*/) const {}
 };
 
 // The process-wide history: image, header, the loaded flag and the one-pair cache of the
