@@ -725,9 +725,11 @@ std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string
 
 std::optional<HistoryRecord> ArchivePeriodSource::RecordAt(std::uint32_t logical) const {
     if (logical >= count_) return std::nullopt;
-    HistoryRecord stand{};
+    HistoryRecord stand;
     stand.status = kHistoryStatusExported2;
     stand.commit = 0;
+    stand.startTime = 0;
+    stand.pulses = 0;
     stand.length = 1;
     // Records before the period's reach ended before it; those after start after it.
     if (logical < before_) return stand;

@@ -228,6 +228,113 @@ TEST_F(ArchiveTest, ChartAndCsvOverTheArchiveEqualThoseOfADownload) {
     EXPECT_EQ(Csv(*archive, {"999-99999"}), std::string(kCsvHeaderLine) + "\r\n");
 }
 
+// The window and kalvo-cli read only the period they show: its chart must be the one drawn over
+// every record loaded, at period edges and where records overlap (a clock set back: the walk's
+// first record then depends on the records' places in the whole sequence); the CSV of a period
+// holds exactly the records that start in it.
+TEST_F(ArchiveTest, ThePeriodReadAloneDrawsTheChartOfEveryRecordLoaded) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    const std::vector<HistoryRecord> all = Ring(850000000, 4000, 5);
+    ASSERT_TRUE(archive->Merge(Download(all)));
+    const std::uint32_t monthEdge = DateTimeToSeconds(MakeDeviceDateTime(2027, 1, 1));
+    ASSERT_GT(monthEdge, all[200].startTime);
+    ASSERT_LT(monthEdge, all.back().startTime);
+    // Records of a clock set back, over the others: the longest record there is across the
+    // month's edge, short ones inside longer ones, a zero-length one.
+    const std::uint32_t inside = all[3000].startTime;
+    std::vector<HistoryRecord> setBack = {Rec(monthEdge - 3600, 0xFFFF, 777), Rec(monthEdge - 1, 2, 5),
+                                          Rec(monthEdge, 0, 9),           Rec(inside + 3, 20, 11),
+                                          Rec(inside + 4, 9000, 300),     Rec(inside + 5, 10, 1)};
+    ASSERT_TRUE(archive->Merge(Download(setBack)));
+    std::optional<ArchiveRecordSource> loaded = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(loaded);
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(head);
+    EXPECT_TRUE(head->hasRecords);
+    EXPECT_EQ(head->newestTime, loaded->NewestTime());
+    EXPECT_EQ(head->conversion, loaded->Conversion());
+    EXPECT_FALSE(archive->Head("999-99999"));
+    ArchivePeriodSource period(std::shared_ptr<HistoryArchive>(std::move(archive)), "123-45678", *head);
+
+    std::vector<std::uint32_t> positions = {monthEdge - 1, monthEdge, monthEdge + 1, inside, inside + 4, inside + 9,
+                                            all.front().startTime, all.back().startTime + 86400 * 40};
+    for (std::size_t i = 0; i < all.size(); i += 97) positions.push_back(all[i].startTime + static_cast<std::uint32_t>(i % 60));
+    for (std::uint32_t day = all.front().startTime / 86400 * 86400; day < all.back().startTime; day += 86400 * 3) {
+        positions.push_back(day);
+        positions.push_back(day - 1);
+    }
+    std::size_t held = 0;
+    for (std::uint32_t at : positions) {
+        for (HistoryLevel level :
+             {HistoryLevel::Minute, HistoryLevel::Hour, HistoryLevel::Day, HistoryLevel::Month, HistoryLevel::Year}) {
+            ChartRequest request{level, SecondsToDateTime(at), head->conversion, true, InterfaceLanguage::English};
+            ASSERT_EQ(ChartModelText(DrawHistoryChart(period, request)), ChartModelText(DrawHistoryChart(*loaded, request)))
+                << at << " level " << static_cast<int>(level);
+            EXPECT_EQ(period.Error(), "");
+            if (level == HistoryLevel::Day) held = std::max(held, period.HeldRecords());
+        }
+    }
+    // A day's walk holds its day and the reach before it, not the archive.
+    EXPECT_LT(held, loaded->RecordCount() / 10);
+
+    // The CSV of a month: the records that start in it, from its first second to its last.
+    std::vector<HistoryRecord> merged = loaded->Records();
+    const std::uint32_t monthEnd = DateTimeToSeconds(MakeDeviceDateTime(2027, 2, 1)) - 1;
+    std::vector<HistoryRecord> month;
+    for (const HistoryRecord& record : merged)
+        if (record.startTime >= monthEdge && record.startTime <= monthEnd) month.push_back(record);
+    auto again = Open();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Csv(*again, {"123-45678", monthEdge, monthEnd}), DownloadCsv(month, kR630));
+}
+
+// A clean open no longer reads every page: a page damaged since is met by the query that reads
+// it, which reports it; nothing is shown from it and nothing crashes.
+TEST_F(ArchiveTest, ADamagedPageMetAfterACleanOpenIsReported) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 6000, 7);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(all)));
+    }
+    ASSERT_FALSE(fs::exists(Path() + "-wal"));
+    std::string bytes = ReadFile(Path());
+    ASSERT_GT(bytes.size(), 40u * 4096);
+    for (std::size_t i = bytes.size() / 2 / 4096 * 4096; i < bytes.size() / 2 + 8 * 4096; ++i)
+        bytes[i] = static_cast<char>(0x55 + i % 7);
+    WriteFile(Path(), bytes);
+
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->SetAsideName(), "");
+    EXPECT_FALSE(archive->LoadRecords("123-45678"));
+    EXPECT_NE(archive->LastError(), "");
+    std::string ignored;
+    EXPECT_FALSE(archive->WriteCsv({"123-45678"}, [&](std::string_view data) {
+        ignored += data;
+        return true;
+    }));
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(head);
+    ArchivePeriodSource period(std::shared_ptr<HistoryArchive>(std::move(archive)), "123-45678", *head);
+    std::vector<std::string> reported;
+    period.onError = [&](const std::string& error) { reported.push_back(error); };
+    ChartRequest request{HistoryLevel::Year, SecondsToDateTime(all[3000].startTime), head->conversion, true,
+                         InterfaceLanguage::English};
+    const ChartModel chart = DrawHistoryChart(period, request);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("malformed"), std::string::npos) << reported[0];
+    EXPECT_EQ(period.Error(), reported[0]);
+    for (const ChartBar& bar : chart.bars) EXPECT_EQ(bar.coveredSeconds, 0u);
+    // After a crash (a WAL left behind) the open checks every page and sets the file aside.
+    period = ArchivePeriodSource(nullptr, "", {});
+    WriteFile(Path() + "-wal", "its last transactions");
+    auto checked = Open();
+    ASSERT_TRUE(checked);
+    EXPECT_NE(checked->SetAsideName(), "");
+}
+
 // What the window's Archive box needs: the last device used, and Save CSV of the period shown
 // through the save's usual questions, streamed from the archive.
 TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
