@@ -447,6 +447,27 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                                                      const std::string& identityText,
                                                      const std::vector<MergePart>& parts, std::uint32_t deviceTime,
                                                      bool imported, const MergeHook& hook) {
+    std::vector<DoseConversion> conversions;
+    for (const MergePart& part : parts) conversions.push_back(part.first);
+    std::size_t partIndex = 0, next = 0;
+    RecordFeed feed = [&](std::size_t& part, KeyedRecord& record) {
+        while (partIndex < parts.size() && next >= parts[partIndex].second.size()) {
+            ++partIndex;
+            next = 0;
+        }
+        if (partIndex >= parts.size()) return Fed::End;
+        part = partIndex;
+        record = parts[partIndex].second[next++];
+        return Fed::Record;
+    };
+    return MergeFed(serial, boardCode, identityText, conversions, feed, deviceTime, imported, hook);
+}
+
+std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, int boardCode,
+                                                    const std::string& identityText,
+                                                    const std::vector<DoseConversion>& conversions,
+                                                    const RecordFeed& feed, std::uint32_t deviceTime, bool imported,
+                                                    const MergeHook& hook) {
     auto failed = [this]() -> std::optional<MergeCounts> {
         lastError_ = sqlite3_errmsg(db_);
         Exec(db_, "ROLLBACK");
@@ -504,7 +525,9 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
 
     MergeCounts counts;
     std::uint32_t merged = 0;
-    for (const auto& [conversion, records] : parts) {
+    std::vector<std::int64_t> downloadIds;
+    std::vector<bool> used(conversions.size(), false);
+    for (const DoseConversion& conversion : conversions) {
         addDownload.Reset();
         addDownload.Bind(1, device)
             .Bind(2, static_cast<std::int64_t>(std::time(nullptr)))
@@ -514,10 +537,21 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
             .Bind(6, conversion.sensitivity)
             .Bind(7, conversion.calibrationX100);
         if (addDownload.Step() != SQLITE_DONE) return failed();
-        const std::int64_t downloadId = sqlite3_last_insert_rowid(db_);
-        bool used = false;
-
-        for (const auto& [record, occurrence] : records) {
+        downloadIds.push_back(sqlite3_last_insert_rowid(db_));
+    }
+    std::size_t part = 0;
+    KeyedRecord keyed;
+    for (;;) {
+        const Fed fed = feed(part, keyed);
+        if (fed == Fed::End) break;
+        if (fed == Fed::Failed || part >= downloadIds.size()) {
+            Exec(db_, "ROLLBACK");
+            return std::nullopt;
+        }
+        const HistoryRecord& record = keyed.record;
+        const std::uint32_t occurrence = keyed.occurrence;
+        const std::int64_t downloadId = downloadIds[part];
+        {
             find.Reset();
             find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
             const int step = find.Step();
@@ -546,7 +580,7 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                         .Bind(10, occurrence);
                     if (update.Step() != SQLITE_DONE) return failed();
                     ++counts.updated;
-                    used = true;
+                    used[part] = true;
                 }
             } else if (step == SQLITE_DONE) {
                 insert.Reset();
@@ -562,20 +596,21 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                     .Bind(10, downloadId);
                 if (insert.Step() != SQLITE_DONE) return failed();
                 ++counts.added;
-                used = true;
+                used[part] = true;
             } else {
                 return failed();
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
         }
-        // An import's conversion that no record took is not kept; a download always is (it
-        // says when the device was read).
-        if (imported && !used) {
-            Statement drop(db_, "DELETE FROM downloads WHERE id = ?");
-            drop.Bind(1, downloadId);
-            if (drop.Step() != SQLITE_DONE) return failed();
-        }
+    }
+    // An import's conversion that no record took is not kept; a download always is (it says
+    // when the device was read).
+    for (std::size_t i = 0; imported && i < downloadIds.size(); ++i) {
+        if (used[i]) continue;
+        Statement drop(db_, "DELETE FROM downloads WHERE id = ?");
+        drop.Bind(1, downloadIds[i]);
+        if (drop.Step() != SQLITE_DONE) return failed();
     }
     if (!Exec(db_, "COMMIT")) return failed();
     return counts;

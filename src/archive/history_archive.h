@@ -254,7 +254,9 @@ public:
 
     // Reads a CSV file this program saved and merges its records for `serial` (a device not yet
     // in the archive is added with the family its lines name). Anything that is not exactly the
-    // program's format is refused with the line number, and nothing is merged.
+    // program's format is refused with the line number, and nothing is merged. The file is read
+    // twice a block at a time (checked whole, then merged), so memory does not follow its size;
+    // only a file whose times go back is read whole.
     std::optional<MergeCounts> ImportCsv(const std::string& path, const std::string& serial,
                                          ImportError* error = nullptr);
     std::optional<MergeCounts> ImportCsvText(std::string_view text, const std::string& serial,
@@ -276,6 +278,14 @@ private:
     std::optional<MergeCounts> MergeRows(const std::string& serial, int boardCode, const std::string& identityText,
                                          const std::vector<MergePart>& parts, std::uint32_t deviceTime, bool imported,
                                          const MergeHook& hook);
+    // What a feed hands the merge: the next record with the index of its part's conversion.
+    enum class Fed { Record, End, Failed };
+    using RecordFeed = std::function<Fed(std::size_t& part, KeyedRecord& record)>;
+    // One transaction over the records `feed` hands out, one download row per conversion (in
+    // this order); a feed that fails (its reason in lastError_) leaves the archive as it was.
+    std::optional<MergeCounts> MergeFed(const std::string& serial, int boardCode, const std::string& identityText,
+                                        const std::vector<DoseConversion>& conversions, const RecordFeed& feed,
+                                        std::uint32_t deviceTime, bool imported, const MergeHook& hook);
 
     sqlite3* db_ = nullptr;
     std::string path_;

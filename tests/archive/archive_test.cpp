@@ -436,7 +436,41 @@ TEST_F(ArchiveTest, ASavedCsvImportsBackAndAnythingElseIsRefusedWithItsLine) {
         EXPECT_FALSE(archive->ImportCsvText(c.text, "123-45678", &why)) << c.text.substr(0, 200);
         EXPECT_EQ(why.line, c.line) << why.reason;
         EXPECT_FALSE(why.reason.empty());
+        // The file, read a block at a time, is refused at the same line for the same reason.
+        WriteFile(other.File("in.csv"), c.text);
+        ImportError streamed;
+        EXPECT_FALSE(archive->ImportCsv(other.File("in.csv"), "123-45678", &streamed));
+        EXPECT_EQ(streamed.line, why.line);
+        EXPECT_EQ(streamed.reason, why.reason);
         EXPECT_TRUE(archive->Devices().empty());
+    }
+
+    // Read from its file a block at a time, a saved CSV lands as its text does: many blocks,
+    // records sharing a start, two conversions (the later one shown), and a file whose times go
+    // back (a clock set back).
+    std::string twoConversions;
+    {
+        test::TempFolder other;
+        auto archive = HistoryArchive::Open(other.File("a.sqlite"), {});
+        const std::vector<HistoryRecord> more = Ring(870000000, 6000, 3);
+        ASSERT_TRUE(archive->Merge(Download({more.begin(), more.begin() + 4000})));
+        ASSERT_TRUE(archive->Merge(Download({more.begin() + 3500, more.end()}, DoseConversionOf(kBoardCodeR630, 0, 140))));
+        twoConversions = Csv(*archive);
+        ASSERT_GT(twoConversions.size(), 3u << 16);
+    }
+    std::vector<HistoryRecord> setBack = Ring(860000000, 300, 2);
+    for (const HistoryRecord& record : Ring(860000000 + 100, 300, 9)) setBack.push_back(record);
+    for (const std::string& text : {twoConversions, DownloadCsv(setBack, kR630)}) {
+        test::TempFolder other;
+        WriteFile(other.File("in.csv"), text);
+        auto fromText = HistoryArchive::Open(other.File("text.sqlite"), {});
+        auto fromFile = HistoryArchive::Open(other.File("file.sqlite"), {});
+        std::optional<MergeCounts> textCounts = fromText->ImportCsvText(text, "123-45678");
+        ASSERT_TRUE(textCounts);
+        EXPECT_EQ(fromFile->ImportCsv(other.File("in.csv"), "123-45678"), textCounts);
+        EXPECT_EQ(Csv(*fromFile), Csv(*fromText));
+        EXPECT_EQ(fromFile->Head("123-45678")->conversion, fromText->Head("123-45678")->conversion);
+        EXPECT_EQ(fromFile->LoadRecords("123-45678")->Records(), fromText->LoadRecords("123-45678")->Records());
     }
     auto archive = Open();
     ImportError why;
