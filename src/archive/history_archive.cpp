@@ -9,6 +9,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
@@ -21,7 +23,25 @@ namespace {
 
 // "KLVA": the archive's own mark in the SQLite header.
 constexpr int kApplicationId = 0x4B4C5641;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+// Version 1 lacked the day sums; they are added on the first open.
+constexpr int kSchemaWithoutDaySums = 1;
+
+// The counted records of each device by the day they start in: what the chart's walk would add
+// up over whole days, kept by every merge in its transaction, so a month or a year is drawn from
+// a few hundred rows.
+#define DAY_SUMS_COLUMNS                                                                         \
+    " device INTEGER NOT NULL, day INTEGER NOT NULL, pulses INTEGER NOT NULL,"                    \
+    " seconds INTEGER NOT NULL, max_rate INTEGER NOT NULL, records INTEGER NOT NULL,"             \
+    " PRIMARY KEY(device, day)"
+
+// The day sums of one device's days [?2, ?3] computed from its records.
+constexpr const char* kSumDays =
+    "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
+    " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
+    " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
+    " FROM records WHERE device = ?1 AND start BETWEEN ?2 * 86400 AND ?3 * 86400 + 86399 AND commit_byte = 0"
+    " GROUP BY device, start / 86400";
 
 constexpr const char* kSchema =
     "CREATE TABLE devices("
@@ -50,7 +70,8 @@ constexpr const char* kSchema =
     " length INTEGER NOT NULL,"
     " spare14 INTEGER NOT NULL,"
     " download INTEGER NOT NULL,"
-    " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;";
+    " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;"
+    "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID;";
 
 // A prepared statement, finalized on every path.
 class Statement {
@@ -142,7 +163,7 @@ std::string FreeSetAsideName(const std::string& path) {
     }
 }
 
-enum class FileState { Usable, New, Foreign, Damaged, Newer, Unusable };
+enum class FileState { Usable, New, Older, Foreign, Damaged, Newer, Unusable };
 
 // Why a look at the file failed when the fault is not the file's.
 struct SqliteFailure {
@@ -218,7 +239,7 @@ FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFail
     if (*application == 0 && *version == 0 && *objects == 0) return FileState::New;
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
-    if (*version != kSchemaVersion) return FileState::Foreign;
+    if (*version != kSchemaVersion && *version != kSchemaWithoutDaySums) return FileState::Foreign;
     if (!unclean) {
         std::optional<std::int64_t> pages = QueryInt(db, "PRAGMA page_count");
         if (!pages) return FailedQuery(db, failure);
@@ -226,12 +247,13 @@ FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFail
         if (!pageSize) return FailedQuery(db, failure);
         std::error_code ec;
         const std::uintmax_t size = std::filesystem::file_size(path, ec);
-        if (!ec && size == static_cast<std::uintmax_t>(*pages * *pageSize)) return FileState::Usable;
+        if (!ec && size == static_cast<std::uintmax_t>(*pages * *pageSize))
+            return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
     }
     std::optional<std::string> check = QueryText(db, "PRAGMA quick_check");
     if (!check) return FailedQuery(db, failure);
     if (*check != "ok") return FileState::Damaged;
-    return FileState::Usable;
+    return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
 }
 
 sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyTimeout, SqliteFailure& failure) {
@@ -245,6 +267,25 @@ sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyT
     sqlite3_busy_timeout(db, static_cast<int>(busyTimeout.count()));
     sqlite3_extended_result_codes(db, 1);
     return db;
+}
+
+// Adds the day sums to an archive of the version before them, once, in one transaction.
+bool AddDaySums(sqlite3* db) {
+    if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+    // Another process may have done it in the meantime.
+    std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
+    if (version && *version == kSchemaVersion) return Exec(db, "COMMIT");
+    const std::string pragma = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") &&
+        Exec(db,
+             "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
+             " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
+             " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
+             " FROM records WHERE commit_byte = 0 GROUP BY device, start / 86400") &&
+        Exec(db, pragma.c_str()) && Exec(db, "COMMIT"))
+        return true;
+    Exec(db, "ROLLBACK");
+    return false;
 }
 
 bool CreateSchema(sqlite3* db) {
@@ -405,7 +446,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             continue;
         }
         if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = FULL") ||
-            (state == FileState::New && !CreateSchema(db))) {
+            (state == FileState::New && !CreateSchema(db)) || (state == FileState::Older && !AddDaySums(db))) {
             failure = FailureOf(db);
             sqlite3_close(db);
             return unusable(failure);
@@ -539,6 +580,12 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
         if (addDownload.Step() != SQLITE_DONE) return failed();
         downloadIds.push_back(sqlite3_last_insert_rowid(db_));
     }
+    // The day sums follow: an added record adds to its day, a replaced one has its day summed again.
+    struct DayDelta {
+        std::int64_t pulses = 0, seconds = 0, maxRate = 0, records = 0;
+    };
+    std::map<std::uint32_t, DayDelta> addedTo;
+    std::set<std::uint32_t> replacedIn;
     std::size_t part = 0;
     KeyedRecord keyed;
     for (;;) {
@@ -579,6 +626,7 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                         .Bind(9, record.startTime)
                         .Bind(10, occurrence);
                     if (update.Step() != SQLITE_DONE) return failed();
+                    replacedIn.insert(record.startTime / 86400);
                     ++counts.updated;
                     used[part] = true;
                 }
@@ -595,6 +643,14 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                     .Bind(9, record.spare14)
                     .Bind(10, downloadId);
                 if (insert.Step() != SQLITE_DONE) return failed();
+                if (record.Counts()) {
+                    DayDelta& day = addedTo[record.startTime / 86400];
+                    day.pulses += record.pulses;
+                    day.seconds += record.length == 0 ? 1 : record.length;
+                    if (record.length >= 10)
+                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
+                    ++day.records;
+                }
                 ++counts.added;
                 used[part] = true;
             } else {
@@ -602,6 +658,28 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
+        }
+    }
+    {
+        Statement drop(db_, "DELETE FROM day_sums WHERE device = ? AND day = ?");
+        Statement sum(db_, kSumDays);
+        for (std::uint32_t day : replacedIn) {
+            addedTo.erase(day);
+            drop.Reset();
+            drop.Bind(1, device).Bind(2, day);
+            sum.Reset();
+            sum.Bind(1, device).Bind(2, day).Bind(3, day);
+            if (drop.Step() != SQLITE_DONE || sum.Step() != SQLITE_DONE) return failed();
+        }
+        Statement add(db_,
+                      "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records) VALUES(?, ?, ?, ?, ?, ?)"
+                      " ON CONFLICT(device, day) DO UPDATE SET pulses = pulses + excluded.pulses,"
+                      " seconds = seconds + excluded.seconds, max_rate = max(max_rate, excluded.max_rate),"
+                      " records = records + excluded.records");
+        for (const auto& [day, delta] : addedTo) {
+            add.Reset();
+            add.Bind(1, device).Bind(2, day).Bind(3, delta.pulses).Bind(4, delta.seconds).Bind(5, delta.maxRate).Bind(6, delta.records);
+            if (add.Step() != SQLITE_DONE) return failed();
         }
     }
     // An import's conversion that no record took is not kept; a download always is (it says
@@ -750,6 +828,33 @@ std::optional<std::uint64_t> HistoryArchive::CountRecordsBefore(const std::strin
     return static_cast<std::uint64_t>(count.Int(0));
 }
 
+std::optional<std::vector<HistoryArchive::DaySum>> HistoryArchive::DaySums(const std::string& serial,
+                                                                            std::uint32_t fromDay,
+                                                                            std::uint32_t toDay) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    Statement days(db_,
+                   "SELECT day, pulses, seconds, max_rate FROM day_sums WHERE device = ? AND day BETWEEN ? AND ?"
+                   " ORDER BY day");
+    days.Bind(1, *device).Bind(2, fromDay).Bind(3, toDay);
+    std::vector<DaySum> sums;
+    int step = 0;
+    while ((step = days.Step()) == SQLITE_ROW) {
+        DaySum day;
+        day.day = static_cast<std::uint32_t>(days.Int(0));
+        day.sums.pulseSum = static_cast<std::uint64_t>(days.Int(1));
+        day.sums.coveredSeconds = static_cast<std::uint32_t>(days.Int(2));
+        day.sums.maximumRate = static_cast<std::uint32_t>(days.Int(3));
+        sums.push_back(day);
+    }
+    if (step != SQLITE_DONE) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return sums;
+}
+
 std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string& serial) {
     std::optional<ArchiveDeviceHead> head = Head(serial);
     if (!head) return std::nullopt;
@@ -771,6 +876,102 @@ std::optional<HistoryRecord> ArchivePeriodSource::RecordAt(std::uint32_t logical
     if (logical - before_ < records_.size()) return records_[logical - before_];
     stand.startTime = 0xFFFFFFFF;
     return stand;
+}
+
+namespace {
+
+// The last second a record covers as the chart's walk counts it (a zero-length record, one).
+std::uint64_t WalkEnd(const HistoryRecord& record) {
+    return std::uint64_t{record.startTime} + (record.length == 0 ? 1 : record.length) - 1;
+}
+
+// The records the walk starts from at `first`: "ended" ones, at most one that holds it, then
+// "later" ones; otherwise where it starts depends on the whole sequence.
+bool WalkStartsPlainly(const std::vector<HistoryRecord>& records, std::uint32_t first) {
+    int phase = 1;
+    for (const HistoryRecord& record : records) {
+        const int compared = CompareRecordTime(record, first);
+        if (compared > phase || (compared == 0 && phase == 0)) return false;
+        phase = compared;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ArchivePeriodSource::SumBars(const std::vector<BarSpan>& bars, std::vector<WindowSums>& sums) const {
+    constexpr std::uint32_t kDay = 86400;
+    if (bars.empty()) return false;
+    for (const BarSpan& bar : bars)
+        if (bar.start % kDay != 0 || bar.seconds % kDay != 0 || bar.seconds == 0) return false;
+    const std::uint32_t first = bars.front().start;
+    const std::uint64_t last = std::uint64_t{bars.back().start} + bars.back().seconds - 1;
+    // The walk's first record: the one that holds the period's first second comes in part.
+    const std::uint32_t reach = first > 0xFFFF ? first - 0xFFFF : 0;
+    std::optional<std::vector<HistoryRecord>> head = archive_->RecordsBetween(serial_, reach, first);
+    if (!head || !WalkStartsPlainly(*head, first)) return false;
+    std::optional<HistoryRecord> carried;
+    for (const HistoryRecord& record : *head)
+        if (record.Counts() && record.startTime < first && CompareRecordTime(record, first) == 0) carried = record;
+
+    // At each bar's end the walk stops at the first record that reaches past it; the sums hold
+    // only when no record after that one starts within the bar.
+    std::vector<std::optional<HistoryRecord>> across(bars.size());
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const std::uint32_t end = static_cast<std::uint32_t>(std::uint64_t{bars[i].start} + bars[i].seconds - 1);
+        std::optional<std::vector<HistoryRecord>> edge = archive_->RecordsBetween(serial_, end - 0xFFFF, end);
+        if (!edge) return false;
+        std::optional<std::size_t> stop;
+        std::size_t counted = 0;
+        for (std::size_t j = 0; j < edge->size(); ++j) {
+            const HistoryRecord& record = (*edge)[j];
+            if (!record.Counts()) continue;
+            ++counted;
+            if (!stop && WalkEnd(record) >= end) stop = counted;
+        }
+        if (stop && *stop != counted) return false;
+        if (stop) {
+            for (auto it = edge->rbegin(); it != edge->rend(); ++it) {
+                if (!it->Counts()) continue;
+                if (WalkEnd(*it) > end) across[i] = *it;
+                break;
+            }
+        }
+    }
+
+    std::optional<std::vector<HistoryArchive::DaySum>> days =
+        archive_->DaySums(serial_, first / kDay, static_cast<std::uint32_t>(last / kDay));
+    if (!days) return false;
+    sums.assign(bars.size(), WindowSums{});
+    std::size_t day = 0;
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const std::uint64_t ws = bars[i].start, we = ws + bars[i].seconds - 1;
+        std::int64_t pulses = 0, covered = 0;
+        std::uint32_t rate = 0;
+        for (; day < days->size() && (*days)[day].day * std::uint64_t{kDay} <= we; ++day) {
+            const WindowSums& d = (*days)[day].sums;
+            pulses += static_cast<std::int64_t>(d.pulseSum);
+            covered += d.coveredSeconds;
+            rate = std::max(rate, d.maximumRate);
+        }
+        // In part: the record that reaches in from before the bar, and the one that reaches out.
+        const std::optional<HistoryRecord>& in = i == 0 ? carried : across[i - 1];
+        if (in) {
+            const std::uint64_t f = in->length == 0 ? 1 : in->length;
+            const std::uint64_t overlap = std::min(we, WalkEnd(*in)) - ws + 1;
+            pulses += static_cast<std::int64_t>(in->pulses * overlap / f);
+            covered += static_cast<std::int64_t>(overlap);
+            if (f >= 10) rate = std::max(rate, static_cast<std::uint32_t>(std::uint64_t{in->pulses} * 10 / f));
+        }
+        if (const std::optional<HistoryRecord>& out = across[i]) {
+            const std::uint64_t f = out->length == 0 ? 1 : out->length;
+            const std::uint64_t overlap = we - out->startTime + 1;
+            pulses -= static_cast<std::int64_t>(out->pulses - out->pulses * overlap / f);
+            covered -= static_cast<std::int64_t>(f - overlap);
+        }
+        sums[i] = {static_cast<std::uint64_t>(pulses), static_cast<std::uint32_t>(covered), rate};
+    }
+    return true;
 }
 
 void ArchivePeriodSource::PreparePeriod(std::uint32_t first, std::uint32_t last) const {

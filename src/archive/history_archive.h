@@ -143,6 +143,9 @@ public:
     std::uint32_t RecordCount() const override { return count_; }
     std::optional<HistoryRecord> RecordAt(std::uint32_t logical) const override;
     void PreparePeriod(std::uint32_t first, std::uint32_t last) const override;
+    // Bars of whole days (a month's, a year's): from the day sums and the records around each
+    // bar's edges, when those edges are walked as the sums assume (else false: walked).
+    bool SumBars(const std::vector<BarSpan>& bars, std::vector<WindowSums>& sums) const override;
 
     const DoseConversion& Conversion() const { return head_.conversion; }
     std::uint32_t NewestTime() const { return head_.newestTime; }
@@ -238,6 +241,13 @@ public:
     // The device's records whose start lies in [from, to], oldest first (an indexed range).
     std::optional<std::vector<HistoryRecord>> RecordsBetween(const std::string& serial, std::uint32_t from,
                                                              std::uint32_t to);
+    // The day sums of the device's days [fromDay, toDay] (days since 2000), by day; days without
+    // counted records are left out.
+    struct DaySum {
+        std::uint32_t day = 0;
+        WindowSums sums;
+    };
+    std::optional<std::vector<DaySum>> DaySums(const std::string& serial, std::uint32_t fromDay, std::uint32_t toDay);
     // How many of the device's records start before `time` (reads the device's keys, not the
     // records).
     std::optional<std::uint64_t> CountRecordsBefore(const std::string& serial, std::uint64_t time);
