@@ -558,7 +558,8 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                    " WHERE device = ? AND start = ? AND occurrence = ?");
     Statement insert(db_,
                      "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
-                     " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                     " ON CONFLICT(device, start, occurrence) DO NOTHING");
     Statement update(db_,
                      "UPDATE records SET status = ?, commit_byte = ?, spare2 = ?, pulses = ?, length = ?,"
                      " spare14 = ?, download = ? WHERE device = ? AND start = ? AND occurrence = ?");
@@ -588,6 +589,7 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     std::set<std::uint32_t> replacedIn;
     std::size_t part = 0;
     KeyedRecord keyed;
+    bool expectNew = false;
     for (;;) {
         const Fed fed = feed(part, keyed);
         if (fed == Fed::End) break;
@@ -599,19 +601,68 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
         const std::uint32_t occurrence = keyed.occurrence;
         const std::int64_t downloadId = downloadIds[part];
         {
-            find.Reset();
-            find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-            const int step = find.Step();
-            if (step == SQLITE_ROW) {
-                HistoryRecord held = record;
-                held.status = static_cast<std::uint8_t>(find.Int(0));
-                held.commit = static_cast<std::uint8_t>(find.Int(1));
-                held.spare2 = static_cast<std::uint16_t>(find.Int(2));
-                held.pulses = static_cast<std::uint32_t>(find.Int(3));
-                held.length = static_cast<std::uint16_t>(find.Int(4));
-                held.spare14 = static_cast<std::uint16_t>(find.Int(5));
+            // A ring arrives as a run of records already held, then a run of new ones: each record
+            // is first tried the way the one before it went, so most take one look at the key.
+            auto tryInsert = [&]() -> int {
+                insert.Reset();
+                insert.Bind(1, device)
+                    .Bind(2, record.startTime)
+                    .Bind(3, occurrence)
+                    .Bind(4, record.status)
+                    .Bind(5, record.commit)
+                    .Bind(6, record.spare2)
+                    .Bind(7, record.pulses)
+                    .Bind(8, record.length)
+                    .Bind(9, record.spare14)
+                    .Bind(10, downloadId);
+                if (insert.Step() != SQLITE_DONE) return -1;
+                return sqlite3_changes(db_) == 1 ? 1 : 0;
+            };
+            int held = -1;  // 1: the key is held (find has its row), 0: the record went in
+            if (expectNew) {
+                const int inserted = tryInsert();
+                if (inserted < 0) return failed();
+                if (inserted == 0) {
+                    find.Reset();
+                    find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
+                    if (find.Step() != SQLITE_ROW) return failed();
+                }
+                held = inserted == 1 ? 0 : 1;
+            } else {
+                find.Reset();
+                find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
+                const int step = find.Step();
+                if (step == SQLITE_ROW) {
+                    held = 1;
+                } else if (step == SQLITE_DONE) {
+                    if (tryInsert() != 1) return failed();
+                    held = 0;
+                } else {
+                    return failed();
+                }
+            }
+            expectNew = held == 0;
+            if (held == 0) {
+                if (record.Counts()) {
+                    DayDelta& day = addedTo[record.startTime / 86400];
+                    day.pulses += record.pulses;
+                    day.seconds += record.length == 0 ? 1 : record.length;
+                    if (record.length >= 10)
+                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
+                    ++day.records;
+                }
+                ++counts.added;
+                used[part] = true;
+            } else {
+                HistoryRecord kept = record;
+                kept.status = static_cast<std::uint8_t>(find.Int(0));
+                kept.commit = static_cast<std::uint8_t>(find.Int(1));
+                kept.spare2 = static_cast<std::uint16_t>(find.Int(2));
+                kept.pulses = static_cast<std::uint32_t>(find.Int(3));
+                kept.length = static_cast<std::uint16_t>(find.Int(4));
+                kept.spare14 = static_cast<std::uint16_t>(find.Int(5));
                 // An import never replaces what a download brought: the file carries less.
-                if (held == record || imported) {
+                if (kept == record || imported) {
                     ++counts.unchanged;
                 } else {
                     update.Reset();
@@ -630,31 +681,6 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                     ++counts.updated;
                     used[part] = true;
                 }
-            } else if (step == SQLITE_DONE) {
-                insert.Reset();
-                insert.Bind(1, device)
-                    .Bind(2, record.startTime)
-                    .Bind(3, occurrence)
-                    .Bind(4, record.status)
-                    .Bind(5, record.commit)
-                    .Bind(6, record.spare2)
-                    .Bind(7, record.pulses)
-                    .Bind(8, record.length)
-                    .Bind(9, record.spare14)
-                    .Bind(10, downloadId);
-                if (insert.Step() != SQLITE_DONE) return failed();
-                if (record.Counts()) {
-                    DayDelta& day = addedTo[record.startTime / 86400];
-                    day.pulses += record.pulses;
-                    day.seconds += record.length == 0 ? 1 : record.length;
-                    if (record.length >= 10)
-                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
-                    ++day.records;
-                }
-                ++counts.added;
-                used[part] = true;
-            } else {
-                return failed();
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
