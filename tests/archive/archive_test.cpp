@@ -289,6 +289,46 @@ TEST_F(ArchiveTest, ThePeriodReadAloneDrawsTheChartOfEveryRecordLoaded) {
     EXPECT_EQ(Csv(*again, {"123-45678", monthEdge, monthEnd}), DownloadCsv(month, kR630));
 }
 
+// Months and years come from day sums: those of an archive written before them are made at its
+// first open, and a replaced record has its day summed again; the charts stay those of the walk.
+TEST_F(ArchiveTest, DaySumsOfAnOlderArchiveAndOfReplacedRecordsDrawTheWalksCharts) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 5000, 11);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(all)));
+    }
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "DROP TABLE day_sums; PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    std::shared_ptr<HistoryArchive> archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->SetAsideName(), "");
+    // Later copies with other pulses, across many days.
+    std::vector<HistoryRecord> later(all.begin() + 2000, all.end());
+    for (std::size_t i = 0; i < later.size(); i += 37) later[i].pulses += 1000;
+    std::optional<MergeCounts> counts = archive->Merge(Download(later));
+    ASSERT_TRUE(counts);
+    EXPECT_GT(counts->updated, 50u);
+
+    std::optional<ArchiveRecordSource> loaded = archive->LoadRecords("123-45678");
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(loaded && head);
+    ArchivePeriodSource period(archive, "123-45678", *head);
+    for (std::uint32_t at = all.front().startTime; at <= all.back().startTime + 86400 * 31; at += 86400 * 9) {
+        for (HistoryLevel level : {HistoryLevel::Month, HistoryLevel::Year}) {
+            ChartRequest request{level, SecondsToDateTime(at), head->conversion, true, InterfaceLanguage::English};
+            EXPECT_EQ(ChartModelText(DrawHistoryChart(period, request)), ChartModelText(DrawHistoryChart(*loaded, request)))
+                << at << " level " << static_cast<int>(level);
+        }
+    }
+    // The sums were what drew them: no record was held for a month or a year.
+    EXPECT_EQ(period.HeldRecords(), 0u);
+}
+
 // A clean open no longer reads every page: a page damaged since is met by the query that reads
 // it, which reports it; nothing is shown from it and nothing crashes.
 TEST_F(ArchiveTest, ADamagedPageMetAfterACleanOpenIsReported) {
