@@ -1,9 +1,15 @@
-// The history archive at size: a full ring (65280 records) merged into an archive that already
-// holds a million records of the device, the year chart over it (records loaded into memory
-// once, then drawn), the CSV of everything, and the file's size per million records.
+// The history archive at size: what the window and kalvo-cli do with an archive of N minute
+// records (a year is 525600, ten years 5.3 million): opening it, merging a full ring (65280
+// records) new and again, the year, month and day charts read from the file as the window draws
+// them, the CSV of one month, the import of a saved CSV (its own process), and the peak memory.
 //
-//   build-bench/bench/archive_bench [--records N] [--dir DIR]
-#include <sqlite3.h>
+//   build-bench/bench/archive_bench [--records N] [--dir DIR] [--reuse] [--import-days D]
+//
+// --reuse keeps an archive already in DIR (building ten years takes a while); every run merges
+// its rings after the newest record there. An archive of the version before the day sums gets
+// them at its first open, timed apart.
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,50 +32,92 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 constexpr std::uint32_t kRing = 65280;
-constexpr std::uint16_t kLength = 60;  // minute records: a million span about two years
+constexpr std::uint16_t kLength = 60;
+const std::string kSerial = "123-45678";
 
-// Record i of the device's life: one a minute from 2024-01-01, now and then a short one.
-HistoryRecord RecordNumber(std::uint32_t i) {
+// Record i of the device's life: one a minute from 2016-01-01.
+HistoryRecord RecordAt(std::uint32_t start, std::uint32_t i) {
     HistoryRecord record;
     record.status = 0xFE;
     record.commit = 0;
     record.spare2 = 0;
     record.spare14 = 0xFFFF;
-    record.startTime = DateTimeToSeconds(MakeDeviceDateTime(2024, 1, 1)) + i * kLength;
+    record.startTime = start + i * kLength;
     record.length = kLength;
     record.pulses = 20 + (i * 7919u) % 13u;
     return record;
 }
 
-ArchiveDownload Ring(std::uint32_t first, std::uint32_t count) {
+const std::uint32_t kFirst = DateTimeToSeconds(MakeDeviceDateTime(2016, 1, 1));
+
+ArchiveDownload Ring(std::uint32_t start, std::uint32_t count) {
     ArchiveDownload download;
-    download.serial = "123-45678";
+    download.serial = kSerial;
     download.boardCode = kBoardCodeR630;
     download.identityText = "Orbelan RKD-630.41.0";
     download.conversion = DoseConversionOf(kBoardCodeR630, 0, 127);
     download.records.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) download.records.push_back(RecordNumber(first + i));
+    for (std::uint32_t i = 0; i < count; ++i) download.records.push_back(RecordAt(start, i));
     download.deviceTime = download.records.back().startTime + 60;
     return download;
 }
 
-std::uintmax_t FileSize(const std::string& path) {
-    std::error_code ec;
-    std::uintmax_t size = std::filesystem::file_size(path, ec);
-    return ec ? 0 : size;
+double PeakMiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+struct Timing {
+    double median = 0, worst = 0;
+};
+
+template <typename F>
+Timing Time(int runs, F&& f) {
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const auto start = Clock::now();
+        f();
+        times.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times.back()};
+}
+
+// The import in a process of its own, so its peak memory is its own.
+int ImportOnly(const std::string& csv, const std::string& archivePath) {
+    std::filesystem::remove(archivePath);
+    auto archive = HistoryArchive::Open(archivePath, {});
+    if (!archive) return 1;
+    const auto start = Clock::now();
+    ImportError error;
+    std::optional<MergeCounts> counts = archive->ImportCsv(csv, kSerial, &error);
+    if (!counts) {
+        std::fprintf(stderr, "import: line %u: %s\n", error.line, error.reason.c_str());
+        return 1;
+    }
+    std::printf("import of the CSV (%u records): %.0f ms, peak memory %.1f MiB\n", counts->added,
+                Ms(Clock::now() - start), PeakMiB());
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::uint32_t records = 1000000;
+    std::uint32_t importDays = 0;
     std::string dir;
-    bool own = false;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string arg = argv[i];
-        if (arg == "--records") records = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        if (arg == "--dir") dir = argv[i + 1];
+    bool reuse = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        if (arg == "--records") records = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10)), ++i;
+        else if (arg == "--dir") dir = value, ++i;
+        else if (arg == "--reuse") reuse = true;
+        else if (arg == "--import-days") importDays = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10)), ++i;
+        else if (arg == "--import-only" && i + 2 < argc) return ImportOnly(argv[i + 1], argv[i + 2]);
     }
+    bool own = false;
     if (dir.empty()) {
         std::string pattern = (std::filesystem::temp_directory_path() / "archive-bench-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) return 1;
@@ -76,118 +125,108 @@ int main(int argc, char** argv) {
         own = true;
     }
     const std::string path = dir + "/history.sqlite";
-    std::filesystem::remove(path);
     std::printf("archive %s\n", path.c_str());
 
-    // The archive as a device's downloads leave it: rings that overlap by half.
-    auto start = Clock::now();
-    {
+    if (!reuse || !std::filesystem::exists(path)) {
+        std::filesystem::remove(path);
+        // As a device's downloads leave it: rings that overlap by half.
+        const auto start = Clock::now();
         auto archive = HistoryArchive::Open(path, {});
         if (!archive) return 1;
         for (std::uint32_t first = 0; first < records; first += kRing / 2) {
             const std::uint32_t count = std::min(kRing, records - first);
-            if (!archive->Merge(Ring(first, count))) return 1;
+            if (!archive->Merge(Ring(RecordAt(kFirst, first).startTime, count))) return 1;
             if (first + count >= records) break;
         }
+        std::printf("build: %u records in %.0f ms (peak memory so far %.1f MiB)\n", records, Ms(Clock::now() - start),
+                    PeakMiB());
+    } else {
+        const auto start = Clock::now();
+        auto archive = HistoryArchive::Open(path, {});
+        if (!archive) return 1;
+        std::printf("first open of the archive kept (adds the day sums once when it lacks them): %.0f ms\n",
+                    Ms(Clock::now() - start));
     }
-    std::printf("build: %u records in %.0f ms\n", records, Ms(Clock::now() - start));
 
-    start = Clock::now();
-    auto archive = HistoryArchive::Open(path, {});
+    Timing open = Time(5, [&] {
+        if (!HistoryArchive::Open(path, {})) std::exit(1);
+    });
+    std::printf("open: median %.1f ms, worst %.1f ms\n", open.median, open.worst);
+
+    std::shared_ptr<HistoryArchive> archive = HistoryArchive::Open(path, {});
     if (!archive) return 1;
-    std::printf("open (with quick_check): %.1f ms\n", Ms(Clock::now() - start));
-
-    start = Clock::now();
-    std::optional<MergeCounts> counts = archive->Merge(Ring(records, kRing));
+    std::optional<ArchiveDeviceHead> head = archive->Head(kSerial);
+    if (!head) return 1;
+    const std::uint32_t next = head->newestTime + kLength;
+    auto start = Clock::now();
+    std::optional<MergeCounts> counts = archive->Merge(Ring(next, kRing));
     std::printf("merge of a full ring, all new: %.1f ms (%u new)\n", Ms(Clock::now() - start), counts ? counts->added : 0);
     start = Clock::now();
-    counts = archive->Merge(Ring(records, kRing));
+    counts = archive->Merge(Ring(next, kRing));
     std::printf("merge of the same ring again: %.1f ms (%u unchanged)\n", Ms(Clock::now() - start),
                 counts ? counts->unchanged : 0);
-    start = Clock::now();
-    counts = archive->Merge(Ring(records + kRing / 2, kRing));
-    std::printf("merge of a ring overlapping by half: %.1f ms (%u new, %u unchanged)\n", Ms(Clock::now() - start),
-                counts ? counts->added : 0, counts ? counts->unchanged : 0);
 
-    start = Clock::now();
-    std::optional<ArchiveRecordSource> source = archive->LoadRecords("123-45678");
-    if (!source) return 1;
-    std::printf("load of the device's %u records into memory: %.1f ms (%.1f MiB)\n", source->RecordCount(),
-                Ms(Clock::now() - start), source->RecordCount() * 16.0 / 1048576.0);
+    Timing headTime = Time(9, [&] { head = archive->Head(kSerial); });
+    std::printf("device head (conversion, newest record): median %.2f ms\n", headTime.median);
+    const std::uint32_t newest = head->newestTime;
+    std::printf("records: %s to %s\n", DateText(SecondsToDateTime(kFirst)).c_str(),
+                DateText(SecondsToDateTime(newest)).c_str());
 
+    // The charts as the window draws them: each draw reads its period from the file.
+    const std::uint32_t middle = kFirst + (newest - kFirst) / 2;
     for (HistoryLevel level : {HistoryLevel::Year, HistoryLevel::Month, HistoryLevel::Day, HistoryLevel::Minute}) {
-        ChartRequest request{level, MakeDeviceDateTime(2024, 7, 15, 12), source->Conversion(), true,
-                             InterfaceLanguage::English};
-        std::vector<double> times;
-        for (int run = 0; run < 9; ++run) {
-            start = Clock::now();
-            ChartModel model = DrawHistoryChart(*source, request);
-            times.push_back(Ms(Clock::now() - start));
-            if (model.bars.empty()) return 1;
+        for (std::uint32_t at : {middle, newest}) {
+            ArchivePeriodSource source(archive, kSerial, *head);
+            ChartRequest request{level, SecondsToDateTime(at), head->conversion, true, InterfaceLanguage::English};
+            std::size_t bars = 0;
+            Timing t = Time(9, [&] { bars = DrawHistoryChart(source, request).bars.size(); });
+            std::printf("chart of level %d at %s: median %.2f ms, worst %.2f ms (%zu bars, %zu records held)\n",
+                        static_cast<int>(level), at == newest ? "the newest record" : "the middle",
+                        t.median, t.worst, bars, source.HeldRecords());
         }
-        std::sort(times.begin(), times.end());
-        std::printf("chart of level %d over the loaded records: median %.2f ms, worst %.2f ms\n",
-                    static_cast<int>(level), times[times.size() / 2], times.back());
     }
 
-    // The other way: every draw reads only its period's records from the file.
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        const DeviceDateTime at = MakeDeviceDateTime(2024, 7, 15, 12);
-        const std::uint32_t from = DateTimeToSeconds(PeriodStart(HistoryLevel::Year, at));
-        const std::uint32_t to = DateTimeToSeconds(MakeDeviceDateTime(2025, 1, 1)) - 1;
-        std::vector<double> times;
-        for (int run = 0; run < 5; ++run) {
-            start = Clock::now();
-            sqlite3_stmt* stmt = nullptr;
-            sqlite3_prepare_v2(db,
-                               "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
-                               " WHERE device = 1 AND start BETWEEN ? AND ? ORDER BY start, occurrence",
-                               -1, &stmt, nullptr);
-            sqlite3_bind_int64(stmt, 1, from);
-            sqlite3_bind_int64(stmt, 2, to);
-            std::vector<HistoryRecord> period;
-            while (sqlite3_step(stmt) == SQLITE_ROW) {
-                HistoryRecord record;
-                record.status = static_cast<std::uint8_t>(sqlite3_column_int(stmt, 0));
-                record.commit = static_cast<std::uint8_t>(sqlite3_column_int(stmt, 1));
-                record.spare2 = static_cast<std::uint16_t>(sqlite3_column_int(stmt, 2));
-                record.startTime = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 3));
-                record.pulses = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 4));
-                record.length = static_cast<std::uint16_t>(sqlite3_column_int(stmt, 5));
-                record.spare14 = static_cast<std::uint16_t>(sqlite3_column_int(stmt, 6));
-                period.push_back(record);
-            }
-            sqlite3_finalize(stmt);
-            ArchiveRecordSource periodSource(std::move(period), source->Conversion());
-            ChartRequest request{HistoryLevel::Year, at, source->Conversion(), true, InterfaceLanguage::English};
-            DrawHistoryChart(periodSource, request);
-            times.push_back(Ms(Clock::now() - start));
-        }
-        sqlite3_close(db);
-        std::sort(times.begin(), times.end());
-        std::printf("year chart reading only its year from the file at every draw: median %.1f ms\n",
-                    times[times.size() / 2]);
-    }
-
-    start = Clock::now();
+    // The CSV of one month, as `archive csv --from --to` writes it.
+    const DeviceDateTime month = PeriodStart(HistoryLevel::Month, SecondsToDateTime(middle));
+    const std::uint32_t monthFrom = DateTimeToSeconds(month);
+    const std::uint32_t monthTo = DateTimeToSeconds(MonthForward(month)) - 1;
     std::uint32_t lines = 0;
     std::uint64_t bytes = 0;
-    archive->WriteCsv({"123-45678"}, [&](std::string_view data) {
-        bytes += data.size();
-        return true;
-    }, &lines);
-    std::printf("CSV of every record: %.0f ms (%u lines, %.1f MiB)\n", Ms(Clock::now() - start), lines,
+    Timing csv = Time(5, [&] {
+        bytes = 0;
+        archive->WriteCsv({kSerial, monthFrom, monthTo}, [&](std::string_view data) {
+            bytes += data.size();
+            return true;
+        }, &lines);
+    });
+    std::printf("CSV of one month: median %.1f ms, worst %.1f ms (%u lines, %.1f MiB)\n", csv.median, csv.worst, lines,
                 static_cast<double>(bytes) / 1048576.0);
+    std::printf("peak memory of everything above: %.1f MiB\n", PeakMiB());
 
-    const std::uint64_t total = archive->Device("123-45678")->recordCount;
-    archive.reset();  // the last connection checkpoints the WAL into the file
-    const std::uintmax_t size = FileSize(path);
-    std::printf("file: %.1f MiB for %llu records, %.1f MiB per million, %.1f bytes a record\n",
-                static_cast<double>(size) / 1048576.0,
-                static_cast<unsigned long long>(total), static_cast<double>(size) / 1048576.0 * 1e6 / static_cast<double>(total),
-                static_cast<double>(size) / static_cast<double>(total));
+    if (importDays > 0) {
+        // A saved CSV of the last days, imported into a new archive by a process of its own.
+        const std::string csvPath = dir + "/import.csv";
+        const std::uint32_t from = newest > importDays * 86400u ? newest - importDays * 86400u : 0;
+        if (!archive->WriteCsvFile({kSerial, from, newest}, csvPath, &lines)) return 1;
+        std::printf("CSV of %u days written: %u lines, %.1f MiB\n", importDays, lines,
+                    static_cast<double>(std::filesystem::file_size(csvPath)) / 1048576.0);
+        std::fflush(stdout);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+            const std::string target = dir + "/import.sqlite";
+            ::execl(self.c_str(), self.c_str(), "--import-only", csvPath.c_str(), target.c_str(),
+                    static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::filesystem::remove(csvPath);
+        std::filesystem::remove(dir + "/import.sqlite");
+    }
+
+    archive.reset();
+    std::printf("file: %.1f MiB\n", static_cast<double>(std::filesystem::file_size(path)) / 1048576.0);
     if (own) std::filesystem::remove_all(dir);
     return 0;
 }

@@ -24,14 +24,19 @@ bool HistoryArchiveView::Show(const std::string& serial) {
         if (!latest) return fail(kArchiveEmpty);
         shown = *latest;
     }
-    std::optional<ArchiveRecordSource> records = archive->LoadRecords(shown);
-    if (!records || records->RecordCount() == 0) return fail(kArchiveNoRecordsOf, shown);
+    // Only the period shown is read, at every draw.
+    std::optional<ArchiveDeviceHead> head = archive->Head(shown);
+    if (!head || !head->hasRecords) return fail(kArchiveNoRecordsOf, shown);
 
     serial_ = shown;
-    const DoseConversion conversion = records->Conversion();
-    const std::uint32_t newest = records->NewestTime();
+    auto records = std::make_shared<ArchivePeriodSource>(archive, shown, *head);
+    // Reaches the context's log and UI port, which outlive the page that holds the source.
+    records->onError = [&ui = ui_, &log = log_, &language = language_](const std::string& why) {
+        log.LogError("Archive: " + why);
+        ui.ShowMessage(MessageKind::Information, kArchiveUnavailable.Pick(language) + "\r\n" + why);
+    };
     history_.ShowOtherRecords(
-        std::make_shared<const ArchiveRecordSource>(std::move(*records)), conversion, newest,
+        records, head->conversion, head->newestTime,
         [archive, shown](const ChartModel& chart, const std::function<bool(std::string_view)>& write) {
             return archive->WriteCsv(PeriodQuery(shown, chart), write);
         });

@@ -9,10 +9,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
 #include "history/history_download.h"
+#include "history/history_window.h"
 
 namespace kalvo {
 
@@ -20,7 +23,25 @@ namespace {
 
 // "KLVA": the archive's own mark in the SQLite header.
 constexpr int kApplicationId = 0x4B4C5641;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+// Version 1 lacked the day sums; they are added on the first open.
+constexpr int kSchemaWithoutDaySums = 1;
+
+// The counted records of each device by the day they start in: what the chart's walk would add
+// up over whole days, kept by every merge in its transaction, so a month or a year is drawn from
+// a few hundred rows.
+#define DAY_SUMS_COLUMNS                                                                         \
+    " device INTEGER NOT NULL, day INTEGER NOT NULL, pulses INTEGER NOT NULL,"                    \
+    " seconds INTEGER NOT NULL, max_rate INTEGER NOT NULL, records INTEGER NOT NULL,"             \
+    " PRIMARY KEY(device, day)"
+
+// The day sums of one device's days [?2, ?3] computed from its records.
+constexpr const char* kSumDays =
+    "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
+    " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
+    " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
+    " FROM records WHERE device = ?1 AND start BETWEEN ?2 * 86400 AND ?3 * 86400 + 86399 AND commit_byte = 0"
+    " GROUP BY device, start / 86400";
 
 constexpr const char* kSchema =
     "CREATE TABLE devices("
@@ -49,7 +70,8 @@ constexpr const char* kSchema =
     " length INTEGER NOT NULL,"
     " spare14 INTEGER NOT NULL,"
     " download INTEGER NOT NULL,"
-    " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;";
+    " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;"
+    "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID;";
 
 // A prepared statement, finalized on every path.
 class Statement {
@@ -141,7 +163,7 @@ std::string FreeSetAsideName(const std::string& path) {
     }
 }
 
-enum class FileState { Usable, New, Foreign, Damaged, Newer, Unusable };
+enum class FileState { Usable, New, Older, Foreign, Damaged, Newer, Unusable };
 
 // Why a look at the file failed when the fault is not the file's.
 struct SqliteFailure {
@@ -191,7 +213,18 @@ FileState FailedQuery(sqlite3* db, SqliteFailure& failure) {
                                                                                             : FileState::Unusable;
 }
 
-FileState Examine(sqlite3* db, const std::string& path, SqliteFailure& failure) {
+// What a crash leaves: a WAL with frames not yet checkpointed (the last connection to close
+// cleanly checkpoints and deletes it) or a rollback journal.
+bool LeftUnclean(const std::string& path) {
+    std::error_code ec;
+    const std::uintmax_t wal = std::filesystem::file_size(path + "-wal", ec);
+    return (!ec && wal > 0) || Exists(path + "-journal");
+}
+
+// `unclean`: the full check is run; otherwise only when the file's size disagrees with its header.
+// The check reads every page, so a clean open of a large file goes without it; a damaged page
+// met later is reported by the query that meets it.
+FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFailure& failure) {
     switch (ExamineHeader(path, failure)) {
         case Header::Implausible: return FileState::Damaged;
         case Header::Unreadable: return FileState::Unusable;
@@ -206,11 +239,21 @@ FileState Examine(sqlite3* db, const std::string& path, SqliteFailure& failure) 
     if (*application == 0 && *version == 0 && *objects == 0) return FileState::New;
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
-    if (*version != kSchemaVersion) return FileState::Foreign;
+    if (*version != kSchemaVersion && *version != kSchemaWithoutDaySums) return FileState::Foreign;
+    if (!unclean) {
+        std::optional<std::int64_t> pages = QueryInt(db, "PRAGMA page_count");
+        if (!pages) return FailedQuery(db, failure);
+        std::optional<std::int64_t> pageSize = QueryInt(db, "PRAGMA page_size");
+        if (!pageSize) return FailedQuery(db, failure);
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec && size == static_cast<std::uintmax_t>(*pages * *pageSize))
+            return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
+    }
     std::optional<std::string> check = QueryText(db, "PRAGMA quick_check");
     if (!check) return FailedQuery(db, failure);
     if (*check != "ok") return FileState::Damaged;
-    return FileState::Usable;
+    return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
 }
 
 sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyTimeout, SqliteFailure& failure) {
@@ -224,6 +267,25 @@ sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyT
     sqlite3_busy_timeout(db, static_cast<int>(busyTimeout.count()));
     sqlite3_extended_result_codes(db, 1);
     return db;
+}
+
+// Adds the day sums to an archive of the version before them, once, in one transaction.
+bool AddDaySums(sqlite3* db) {
+    if (!Exec(db, "BEGIN IMMEDIATE")) return false;
+    // Another process may have done it in the meantime.
+    std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
+    if (version && *version == kSchemaVersion) return Exec(db, "COMMIT");
+    const std::string pragma = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") &&
+        Exec(db,
+             "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
+             " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
+             " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
+             " FROM records WHERE commit_byte = 0 GROUP BY device, start / 86400") &&
+        Exec(db, pragma.c_str()) && Exec(db, "COMMIT"))
+        return true;
+    Exec(db, "ROLLBACK");
+    return false;
 }
 
 bool CreateSchema(sqlite3* db) {
@@ -341,12 +403,14 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
         SqliteFailure failure;
+        // Looked at before SQLite opens the file, which may replay or remove what was left.
+        const bool unclean = LeftUnclean(path);
         sqlite3* db = OpenConnection(path, busyTimeout, failure);
         if (!db) return unusable(failure);
         // The file is only looked at until it is known to be ours: closing must not checkpoint a
         // damaged file's WAL into it or delete the WAL.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        FileState state = Examine(db, path, failure);
+        FileState state = Examine(db, path, unclean, failure);
         if (state == FileState::Unusable) {
             sqlite3_close(db);
             return unusable(failure);
@@ -382,7 +446,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             continue;
         }
         if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = FULL") ||
-            (state == FileState::New && !CreateSchema(db))) {
+            (state == FileState::New && !CreateSchema(db)) || (state == FileState::Older && !AddDaySums(db))) {
             failure = FailureOf(db);
             sqlite3_close(db);
             return unusable(failure);
@@ -424,6 +488,27 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                                                      const std::string& identityText,
                                                      const std::vector<MergePart>& parts, std::uint32_t deviceTime,
                                                      bool imported, const MergeHook& hook) {
+    std::vector<DoseConversion> conversions;
+    for (const MergePart& part : parts) conversions.push_back(part.first);
+    std::size_t partIndex = 0, next = 0;
+    RecordFeed feed = [&](std::size_t& part, KeyedRecord& record) {
+        while (partIndex < parts.size() && next >= parts[partIndex].second.size()) {
+            ++partIndex;
+            next = 0;
+        }
+        if (partIndex >= parts.size()) return Fed::End;
+        part = partIndex;
+        record = parts[partIndex].second[next++];
+        return Fed::Record;
+    };
+    return MergeFed(serial, boardCode, identityText, conversions, feed, deviceTime, imported, hook);
+}
+
+std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, int boardCode,
+                                                    const std::string& identityText,
+                                                    const std::vector<DoseConversion>& conversions,
+                                                    const RecordFeed& feed, std::uint32_t deviceTime, bool imported,
+                                                    const MergeHook& hook) {
     auto failed = [this]() -> std::optional<MergeCounts> {
         lastError_ = sqlite3_errmsg(db_);
         Exec(db_, "ROLLBACK");
@@ -473,7 +558,8 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                    " WHERE device = ? AND start = ? AND occurrence = ?");
     Statement insert(db_,
                      "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
-                     " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                     " ON CONFLICT(device, start, occurrence) DO NOTHING");
     Statement update(db_,
                      "UPDATE records SET status = ?, commit_byte = ?, spare2 = ?, pulses = ?, length = ?,"
                      " spare14 = ?, download = ? WHERE device = ? AND start = ? AND occurrence = ?");
@@ -481,7 +567,9 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
 
     MergeCounts counts;
     std::uint32_t merged = 0;
-    for (const auto& [conversion, records] : parts) {
+    std::vector<std::int64_t> downloadIds;
+    std::vector<bool> used(conversions.size(), false);
+    for (const DoseConversion& conversion : conversions) {
         addDownload.Reset();
         addDownload.Bind(1, device)
             .Bind(2, static_cast<std::int64_t>(std::time(nullptr)))
@@ -491,23 +579,90 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
             .Bind(6, conversion.sensitivity)
             .Bind(7, conversion.calibrationX100);
         if (addDownload.Step() != SQLITE_DONE) return failed();
-        const std::int64_t downloadId = sqlite3_last_insert_rowid(db_);
-        bool used = false;
-
-        for (const auto& [record, occurrence] : records) {
-            find.Reset();
-            find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-            const int step = find.Step();
-            if (step == SQLITE_ROW) {
-                HistoryRecord held = record;
-                held.status = static_cast<std::uint8_t>(find.Int(0));
-                held.commit = static_cast<std::uint8_t>(find.Int(1));
-                held.spare2 = static_cast<std::uint16_t>(find.Int(2));
-                held.pulses = static_cast<std::uint32_t>(find.Int(3));
-                held.length = static_cast<std::uint16_t>(find.Int(4));
-                held.spare14 = static_cast<std::uint16_t>(find.Int(5));
+        downloadIds.push_back(sqlite3_last_insert_rowid(db_));
+    }
+    // The day sums follow: an added record adds to its day, a replaced one has its day summed again.
+    struct DayDelta {
+        std::int64_t pulses = 0, seconds = 0, maxRate = 0, records = 0;
+    };
+    std::map<std::uint32_t, DayDelta> addedTo;
+    std::set<std::uint32_t> replacedIn;
+    std::size_t part = 0;
+    KeyedRecord keyed;
+    bool expectNew = false;
+    for (;;) {
+        const Fed fed = feed(part, keyed);
+        if (fed == Fed::End) break;
+        if (fed == Fed::Failed || part >= downloadIds.size()) {
+            Exec(db_, "ROLLBACK");
+            return std::nullopt;
+        }
+        const HistoryRecord& record = keyed.record;
+        const std::uint32_t occurrence = keyed.occurrence;
+        const std::int64_t downloadId = downloadIds[part];
+        {
+            // A ring arrives as a run of records already held, then a run of new ones: each record
+            // is first tried the way the one before it went, so most take one look at the key.
+            auto tryInsert = [&]() -> int {
+                insert.Reset();
+                insert.Bind(1, device)
+                    .Bind(2, record.startTime)
+                    .Bind(3, occurrence)
+                    .Bind(4, record.status)
+                    .Bind(5, record.commit)
+                    .Bind(6, record.spare2)
+                    .Bind(7, record.pulses)
+                    .Bind(8, record.length)
+                    .Bind(9, record.spare14)
+                    .Bind(10, downloadId);
+                if (insert.Step() != SQLITE_DONE) return -1;
+                return sqlite3_changes(db_) == 1 ? 1 : 0;
+            };
+            int held = -1;  // 1: the key is held (find has its row), 0: the record went in
+            if (expectNew) {
+                const int inserted = tryInsert();
+                if (inserted < 0) return failed();
+                if (inserted == 0) {
+                    find.Reset();
+                    find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
+                    if (find.Step() != SQLITE_ROW) return failed();
+                }
+                held = inserted == 1 ? 0 : 1;
+            } else {
+                find.Reset();
+                find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
+                const int step = find.Step();
+                if (step == SQLITE_ROW) {
+                    held = 1;
+                } else if (step == SQLITE_DONE) {
+                    if (tryInsert() != 1) return failed();
+                    held = 0;
+                } else {
+                    return failed();
+                }
+            }
+            expectNew = held == 0;
+            if (held == 0) {
+                if (record.Counts()) {
+                    DayDelta& day = addedTo[record.startTime / 86400];
+                    day.pulses += record.pulses;
+                    day.seconds += record.length == 0 ? 1 : record.length;
+                    if (record.length >= 10)
+                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
+                    ++day.records;
+                }
+                ++counts.added;
+                used[part] = true;
+            } else {
+                HistoryRecord kept = record;
+                kept.status = static_cast<std::uint8_t>(find.Int(0));
+                kept.commit = static_cast<std::uint8_t>(find.Int(1));
+                kept.spare2 = static_cast<std::uint16_t>(find.Int(2));
+                kept.pulses = static_cast<std::uint32_t>(find.Int(3));
+                kept.length = static_cast<std::uint16_t>(find.Int(4));
+                kept.spare14 = static_cast<std::uint16_t>(find.Int(5));
                 // An import never replaces what a download brought: the file carries less.
-                if (held == record || imported) {
+                if (kept == record || imported) {
                     ++counts.unchanged;
                 } else {
                     update.Reset();
@@ -522,37 +677,44 @@ std::optional<MergeCounts> HistoryArchive::MergeRows(const std::string& serial, 
                         .Bind(9, record.startTime)
                         .Bind(10, occurrence);
                     if (update.Step() != SQLITE_DONE) return failed();
+                    replacedIn.insert(record.startTime / 86400);
                     ++counts.updated;
-                    used = true;
+                    used[part] = true;
                 }
-            } else if (step == SQLITE_DONE) {
-                insert.Reset();
-                insert.Bind(1, device)
-                    .Bind(2, record.startTime)
-                    .Bind(3, occurrence)
-                    .Bind(4, record.status)
-                    .Bind(5, record.commit)
-                    .Bind(6, record.spare2)
-                    .Bind(7, record.pulses)
-                    .Bind(8, record.length)
-                    .Bind(9, record.spare14)
-                    .Bind(10, downloadId);
-                if (insert.Step() != SQLITE_DONE) return failed();
-                ++counts.added;
-                used = true;
-            } else {
-                return failed();
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
         }
-        // An import's conversion that no record took is not kept; a download always is (it
-        // says when the device was read).
-        if (imported && !used) {
-            Statement drop(db_, "DELETE FROM downloads WHERE id = ?");
-            drop.Bind(1, downloadId);
-            if (drop.Step() != SQLITE_DONE) return failed();
+    }
+    {
+        Statement drop(db_, "DELETE FROM day_sums WHERE device = ? AND day = ?");
+        Statement sum(db_, kSumDays);
+        for (std::uint32_t day : replacedIn) {
+            addedTo.erase(day);
+            drop.Reset();
+            drop.Bind(1, device).Bind(2, day);
+            sum.Reset();
+            sum.Bind(1, device).Bind(2, day).Bind(3, day);
+            if (drop.Step() != SQLITE_DONE || sum.Step() != SQLITE_DONE) return failed();
         }
+        Statement add(db_,
+                      "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records) VALUES(?, ?, ?, ?, ?, ?)"
+                      " ON CONFLICT(device, day) DO UPDATE SET pulses = pulses + excluded.pulses,"
+                      " seconds = seconds + excluded.seconds, max_rate = max(max_rate, excluded.max_rate),"
+                      " records = records + excluded.records");
+        for (const auto& [day, delta] : addedTo) {
+            add.Reset();
+            add.Bind(1, device).Bind(2, day).Bind(3, delta.pulses).Bind(4, delta.seconds).Bind(5, delta.maxRate).Bind(6, delta.records);
+            if (add.Step() != SQLITE_DONE) return failed();
+        }
+    }
+    // An import's conversion that no record took is not kept; a download always is (it says
+    // when the device was read).
+    for (std::size_t i = 0; imported && i < downloadIds.size(); ++i) {
+        if (used[i]) continue;
+        Statement drop(db_, "DELETE FROM downloads WHERE id = ?");
+        drop.Bind(1, downloadIds[i]);
+        if (drop.Step() != SQLITE_DONE) return failed();
     }
     if (!Exec(db_, "COMMIT")) return failed();
     return counts;
@@ -604,44 +766,281 @@ std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& se
     return std::nullopt;
 }
 
-std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string& serial) {
-    Statement find(db_, "SELECT id FROM devices WHERE serial = ?");
-    find.Bind(1, serial);
-    if (find.Step() != SQLITE_ROW) return std::nullopt;
-    const std::int64_t device = find.Int(0);
+namespace {
 
-    DoseConversion conversion = DoseConversionOf(0, 0, kCalibrationDefaultX100);
+std::optional<std::int64_t> DeviceId(sqlite3* db, const std::string& serial, std::string& error) {
+    Statement find(db, "SELECT id FROM devices WHERE serial = ?");
+    find.Bind(1, serial);
+    const int step = find.Step();
+    if (step == SQLITE_ROW) return find.Int(0);
+    if (step != SQLITE_DONE) error = sqlite3_errmsg(db);
+    return std::nullopt;
+}
+
+// The device's records with start in [from, to], oldest first; false on a read error.
+bool ReadRecords(sqlite3* db, std::int64_t device, std::int64_t from, std::int64_t to,
+                 std::vector<HistoryRecord>& records) {
+    Statement range(db,
+                    "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
+                    " WHERE device = ? AND start BETWEEN ? AND ? ORDER BY start, occurrence");
+    range.Bind(1, device).Bind(2, from).Bind(3, to);
+    int step = 0;
+    while ((step = range.Step()) == SQLITE_ROW) {
+        HistoryRecord record;
+        record.status = static_cast<std::uint8_t>(range.Int(0));
+        record.commit = static_cast<std::uint8_t>(range.Int(1));
+        record.spare2 = static_cast<std::uint16_t>(range.Int(2));
+        record.startTime = static_cast<std::uint32_t>(range.Int(3));
+        record.pulses = static_cast<std::uint32_t>(range.Int(4));
+        record.length = static_cast<std::uint16_t>(range.Int(5));
+        record.spare14 = static_cast<std::uint16_t>(range.Int(6));
+        records.push_back(record);
+    }
+    return step == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::optional<ArchiveDeviceHead> HistoryArchive::Head(const std::string& serial) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    ArchiveDeviceHead head;
+    head.conversion = DoseConversionOf(0, 0, kCalibrationDefaultX100);
     Statement latest(db_,
                      "SELECT sensors, sensitivity, calibration_x100 FROM downloads WHERE device = ?"
                      " ORDER BY imported, id DESC LIMIT 1");
-    latest.Bind(1, device);
-    if (latest.Step() == SQLITE_ROW) conversion = ConversionOfRow(latest.Int(0), latest.Int(1), latest.Int(2));
+    latest.Bind(1, *device);
+    int step = latest.Step();
+    if (step == SQLITE_ROW) head.conversion = ConversionOfRow(latest.Int(0), latest.Int(1), latest.Int(2));
+    else if (step != SQLITE_DONE) return lastError_ = sqlite3_errmsg(db_), std::nullopt;
+    // The newest key of the device: one step down its index.
+    Statement newest(db_, "SELECT start FROM records WHERE device = ? ORDER BY start DESC LIMIT 1");
+    newest.Bind(1, *device);
+    step = newest.Step();
+    if (step == SQLITE_ROW) {
+        head.newestTime = static_cast<std::uint32_t>(newest.Int(0));
+        head.hasRecords = true;
+    } else if (step != SQLITE_DONE) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return head;
+}
 
+std::optional<std::vector<HistoryRecord>> HistoryArchive::RecordsBetween(const std::string& serial,
+                                                                         std::uint32_t from, std::uint32_t to) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
     std::vector<HistoryRecord> records;
-    Statement count(db_, "SELECT count(*) FROM records WHERE device = ?");
-    count.Bind(1, device);
-    if (count.Step() == SQLITE_ROW) records.reserve(static_cast<std::size_t>(count.Int(0)));
-    Statement all(db_,
-                  "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
-                  " WHERE device = ? ORDER BY start, occurrence");
-    all.Bind(1, device);
+    if (!ReadRecords(db_, *device, from, to, records)) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return records;
+}
+
+std::optional<std::uint64_t> HistoryArchive::CountRecordsBefore(const std::string& serial, std::uint64_t time) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    Statement count(db_, "SELECT count(*) FROM records WHERE device = ? AND start < ?");
+    count.Bind(1, *device).Bind(2, static_cast<std::int64_t>(time));
+    if (count.Step() != SQLITE_ROW) {
+        lastError_ = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(count.Int(0));
+}
+
+std::optional<std::vector<HistoryArchive::DaySum>> HistoryArchive::DaySums(const std::string& serial,
+                                                                            std::uint32_t fromDay,
+                                                                            std::uint32_t toDay) {
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(db_, serial, lastError_);
+    if (!device) return std::nullopt;
+    Statement days(db_,
+                   "SELECT day, pulses, seconds, max_rate FROM day_sums WHERE device = ? AND day BETWEEN ? AND ?"
+                   " ORDER BY day");
+    days.Bind(1, *device).Bind(2, fromDay).Bind(3, toDay);
+    std::vector<DaySum> sums;
     int step = 0;
-    while ((step = all.Step()) == SQLITE_ROW) {
-        HistoryRecord record;
-        record.status = static_cast<std::uint8_t>(all.Int(0));
-        record.commit = static_cast<std::uint8_t>(all.Int(1));
-        record.spare2 = static_cast<std::uint16_t>(all.Int(2));
-        record.startTime = static_cast<std::uint32_t>(all.Int(3));
-        record.pulses = static_cast<std::uint32_t>(all.Int(4));
-        record.length = static_cast<std::uint16_t>(all.Int(5));
-        record.spare14 = static_cast<std::uint16_t>(all.Int(6));
-        records.push_back(record);
+    while ((step = days.Step()) == SQLITE_ROW) {
+        DaySum day;
+        day.day = static_cast<std::uint32_t>(days.Int(0));
+        day.sums.pulseSum = static_cast<std::uint64_t>(days.Int(1));
+        day.sums.coveredSeconds = static_cast<std::uint32_t>(days.Int(2));
+        day.sums.maximumRate = static_cast<std::uint32_t>(days.Int(3));
+        sums.push_back(day);
     }
     if (step != SQLITE_DONE) {
         lastError_ = sqlite3_errmsg(db_);
         return std::nullopt;
     }
-    return ArchiveRecordSource(std::move(records), conversion);
+    return sums;
+}
+
+std::optional<ArchiveRecordSource> HistoryArchive::LoadRecords(const std::string& serial) {
+    std::optional<ArchiveDeviceHead> head = Head(serial);
+    if (!head) return std::nullopt;
+    std::optional<std::vector<HistoryRecord>> records = RecordsBetween(serial, 0, 0xFFFFFFFF);
+    if (!records) return std::nullopt;
+    return ArchiveRecordSource(std::move(*records), head->conversion);
+}
+
+std::optional<HistoryRecord> ArchivePeriodSource::RecordAt(std::uint32_t logical) const {
+    if (logical >= count_) return std::nullopt;
+    HistoryRecord stand;
+    stand.status = kHistoryStatusExported2;
+    stand.commit = 0;
+    stand.startTime = 0;
+    stand.pulses = 0;
+    stand.length = 1;
+    // Records before the period's reach ended before it; those after start after it.
+    if (logical < before_) return stand;
+    if (logical - before_ < records_.size()) return records_[logical - before_];
+    stand.startTime = 0xFFFFFFFF;
+    return stand;
+}
+
+namespace {
+
+// The last second a record covers as the chart's walk counts it (a zero-length record, one).
+std::uint64_t WalkEnd(const HistoryRecord& record) {
+    return std::uint64_t{record.startTime} + (record.length == 0 ? 1 : record.length) - 1;
+}
+
+// The records the walk starts from at `first`: "ended" ones, at most one that holds it, then
+// "later" ones; otherwise where it starts depends on the whole sequence.
+bool WalkStartsPlainly(const std::vector<HistoryRecord>& records, std::uint32_t first) {
+    int phase = 1;
+    for (const HistoryRecord& record : records) {
+        const int compared = CompareRecordTime(record, first);
+        if (compared > phase || (compared == 0 && phase == 0)) return false;
+        phase = compared;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ArchivePeriodSource::SumBars(const std::vector<BarSpan>& bars, std::vector<WindowSums>& sums) const {
+    constexpr std::uint32_t kDay = 86400;
+    if (bars.empty()) return false;
+    for (const BarSpan& bar : bars)
+        if (bar.start % kDay != 0 || bar.seconds % kDay != 0 || bar.seconds == 0) return false;
+    const std::uint32_t first = bars.front().start;
+    const std::uint64_t last = std::uint64_t{bars.back().start} + bars.back().seconds - 1;
+    // The walk's first record: the one that holds the period's first second comes in part.
+    const std::uint32_t reach = first > 0xFFFF ? first - 0xFFFF : 0;
+    std::optional<std::vector<HistoryRecord>> head = archive_->RecordsBetween(serial_, reach, first);
+    if (!head || !WalkStartsPlainly(*head, first)) return false;
+    std::optional<HistoryRecord> carried;
+    for (const HistoryRecord& record : *head)
+        if (record.Counts() && record.startTime < first && CompareRecordTime(record, first) == 0) carried = record;
+
+    // At each bar's end the walk stops at the first record that reaches past it; the sums hold
+    // only when no record after that one starts within the bar.
+    std::vector<std::optional<HistoryRecord>> across(bars.size());
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const std::uint32_t end = static_cast<std::uint32_t>(std::uint64_t{bars[i].start} + bars[i].seconds - 1);
+        std::optional<std::vector<HistoryRecord>> edge = archive_->RecordsBetween(serial_, end - 0xFFFF, end);
+        if (!edge) return false;
+        std::optional<std::size_t> stop;
+        std::size_t counted = 0;
+        for (std::size_t j = 0; j < edge->size(); ++j) {
+            const HistoryRecord& record = (*edge)[j];
+            if (!record.Counts()) continue;
+            ++counted;
+            if (!stop && WalkEnd(record) >= end) stop = counted;
+        }
+        if (stop && *stop != counted) return false;
+        if (stop) {
+            for (auto it = edge->rbegin(); it != edge->rend(); ++it) {
+                if (!it->Counts()) continue;
+                if (WalkEnd(*it) > end) across[i] = *it;
+                break;
+            }
+        }
+    }
+
+    std::optional<std::vector<HistoryArchive::DaySum>> days =
+        archive_->DaySums(serial_, first / kDay, static_cast<std::uint32_t>(last / kDay));
+    if (!days) return false;
+    sums.assign(bars.size(), WindowSums{});
+    std::size_t day = 0;
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const std::uint64_t ws = bars[i].start, we = ws + bars[i].seconds - 1;
+        std::int64_t pulses = 0, covered = 0;
+        std::uint32_t rate = 0;
+        for (; day < days->size() && (*days)[day].day * std::uint64_t{kDay} <= we; ++day) {
+            const WindowSums& d = (*days)[day].sums;
+            pulses += static_cast<std::int64_t>(d.pulseSum);
+            covered += d.coveredSeconds;
+            rate = std::max(rate, d.maximumRate);
+        }
+        // In part: the record that reaches in from before the bar, and the one that reaches out.
+        const std::optional<HistoryRecord>& in = i == 0 ? carried : across[i - 1];
+        if (in) {
+            const std::uint64_t f = in->length == 0 ? 1 : in->length;
+            const std::uint64_t overlap = std::min(we, WalkEnd(*in)) - ws + 1;
+            pulses += static_cast<std::int64_t>(in->pulses * overlap / f);
+            covered += static_cast<std::int64_t>(overlap);
+            if (f >= 10) rate = std::max(rate, static_cast<std::uint32_t>(std::uint64_t{in->pulses} * 10 / f));
+        }
+        if (const std::optional<HistoryRecord>& out = across[i]) {
+            const std::uint64_t f = out->length == 0 ? 1 : out->length;
+            const std::uint64_t overlap = we - out->startTime + 1;
+            pulses -= static_cast<std::int64_t>(out->pulses - out->pulses * overlap / f);
+            covered -= static_cast<std::int64_t>(f - overlap);
+        }
+        sums[i] = {static_cast<std::uint64_t>(pulses), static_cast<std::uint32_t>(covered), rate};
+    }
+    return true;
+}
+
+void ArchivePeriodSource::PreparePeriod(std::uint32_t first, std::uint32_t last) const {
+    records_.clear();
+    records_.shrink_to_fit();
+    before_ = count_ = 0;
+    error_.clear();
+    auto failed = [this] {
+        error_ = archive_->LastError();
+        records_.clear();
+        before_ = count_ = 0;
+        if (onError) onError(error_);
+    };
+    // A record that starts this far before the period ends before it (lengths are 16 bits).
+    const std::uint32_t reach = first > 0xFFFF ? first - 0xFFFF : 0;
+    std::optional<std::vector<HistoryRecord>> records = archive_->RecordsBetween(serial_, reach, last);
+    if (!records) return failed();
+    records_ = std::move(*records);
+    // The walk starts where a bisection over the whole sequence lands: the first record that
+    // does not end before the period when the records read compare with its first second as
+    // "ended" ones, at most one that holds it, then "later" ones; bisection over the records read
+    // then lands on the same one. Otherwise the records before and after are counted so that
+    // every index means what it means in the whole sequence.
+    int phase = 1;  // +1 ended, 0 holding, -1 later: never rises
+    bool monotonic = true;
+    for (const HistoryRecord& record : records_) {
+        const int compared = CompareRecordTime(record, first);
+        if (compared > phase || (compared == 0 && phase == 0)) {
+            monotonic = false;
+            break;
+        }
+        phase = compared;
+    }
+    if (monotonic) {
+        count_ = static_cast<std::uint32_t>(records_.size());
+        return;
+    }
+    std::optional<std::uint64_t> before = archive_->CountRecordsBefore(serial_, reach);
+    if (!before) return failed();
+    std::optional<std::uint64_t> all = archive_->CountRecordsBefore(serial_, std::uint64_t{1} << 32);
+    if (!all) return failed();
+    before_ = static_cast<std::uint32_t>(*before);
+    count_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(*all, 0xFFFFFFFF));
 }
 
 std::string ArchiveMergeLogLine(const std::string& serial, const MergeCounts& counts) {

@@ -116,6 +116,56 @@ private:
     DoseConversion conversion_;
 };
 
+// What the chart needs of a device before it reads any record.
+struct ArchiveDeviceHead {
+    DoseConversion conversion;    // of the device's latest download
+    std::uint32_t newestTime = 0;  // start of the newest record
+    bool hasRecords = false;
+};
+
+class HistoryArchive;
+
+// One device's records read from the archive a period at a time: every draw reads only what
+// the chart's walk over its period can reach (the period and the 65535 s before it, the longest
+// record), so its cost and memory follow the period shown, not the archive. The chart drawn over
+// it equals the one drawn over every record loaded (ArchiveRecordSource). When the records around
+// the period's start overlap, the walk's first record depends on the records' places in the
+// whole sequence: the records before and after are then counted (not read) and stand in as
+// records that lie outside the period.
+//
+// A read that fails leaves the period empty and is reported through `onError` once per period.
+// Thread: that of the archive.
+class ArchivePeriodSource : public HistoryRecordSource {
+public:
+    ArchivePeriodSource(std::shared_ptr<HistoryArchive> archive, std::string serial, const ArchiveDeviceHead& head)
+        : archive_(std::move(archive)), serial_(std::move(serial)), head_(head) {}
+
+    std::uint32_t RecordCount() const override { return count_; }
+    std::optional<HistoryRecord> RecordAt(std::uint32_t logical) const override;
+    void PreparePeriod(std::uint32_t first, std::uint32_t last) const override;
+    // Bars of whole days (a month's, a year's): from the day sums and the records around each
+    // bar's edges, when those edges are walked as the sums assume (else false: walked).
+    bool SumBars(const std::vector<BarSpan>& bars, std::vector<WindowSums>& sums) const override;
+
+    const DoseConversion& Conversion() const { return head_.conversion; }
+    std::uint32_t NewestTime() const { return head_.newestTime; }
+    // The error of the last period read; empty when it was read whole.
+    const std::string& Error() const { return error_; }
+    std::function<void(const std::string& error)> onError;
+    // Records held for the period prepared last.
+    std::size_t HeldRecords() const { return records_.size(); }
+
+private:
+    std::shared_ptr<HistoryArchive> archive_;
+    std::string serial_;
+    ArchiveDeviceHead head_;
+    // The period's records stand at [before_, before_ + records_.size()) of count_.
+    mutable std::vector<HistoryRecord> records_;
+    mutable std::uint32_t before_ = 0;
+    mutable std::uint32_t count_ = 0;
+    mutable std::string error_;
+};
+
 // The records of the period a chart shows: from its first bar's first second to its last bar's
 // last second.
 ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart);
@@ -185,6 +235,22 @@ public:
 
     // The device's records for the chart; nullopt when the device is not in the archive.
     std::optional<ArchiveRecordSource> LoadRecords(const std::string& serial);
+    // Conversion and newest start of the device, without reading its records; nullopt when the
+    // device is not in the archive or the archive cannot be read (LastError says which).
+    std::optional<ArchiveDeviceHead> Head(const std::string& serial);
+    // The device's records whose start lies in [from, to], oldest first (an indexed range).
+    std::optional<std::vector<HistoryRecord>> RecordsBetween(const std::string& serial, std::uint32_t from,
+                                                             std::uint32_t to);
+    // The day sums of the device's days [fromDay, toDay] (days since 2000), by day; days without
+    // counted records are left out.
+    struct DaySum {
+        std::uint32_t day = 0;
+        WindowSums sums;
+    };
+    std::optional<std::vector<DaySum>> DaySums(const std::string& serial, std::uint32_t fromDay, std::uint32_t toDay);
+    // How many of the device's records start before `time` (reads the device's keys, not the
+    // records).
+    std::optional<std::uint64_t> CountRecordsBefore(const std::string& serial, std::uint64_t time);
 
     // The download's CSV text over the archive: header line, then the exportable records of the
     // query newest first, rows numbered as the download numbers them, each line with the
@@ -198,7 +264,9 @@ public:
 
     // Reads a CSV file this program saved and merges its records for `serial` (a device not yet
     // in the archive is added with the family its lines name). Anything that is not exactly the
-    // program's format is refused with the line number, and nothing is merged.
+    // program's format is refused with the line number, and nothing is merged. The file is read
+    // twice a block at a time (checked whole, then merged), so memory does not follow its size;
+    // only a file whose times go back is read whole.
     std::optional<MergeCounts> ImportCsv(const std::string& path, const std::string& serial,
                                          ImportError* error = nullptr);
     std::optional<MergeCounts> ImportCsvText(std::string_view text, const std::string& serial,
@@ -220,6 +288,14 @@ private:
     std::optional<MergeCounts> MergeRows(const std::string& serial, int boardCode, const std::string& identityText,
                                          const std::vector<MergePart>& parts, std::uint32_t deviceTime, bool imported,
                                          const MergeHook& hook);
+    // What a feed hands the merge: the next record with the index of its part's conversion.
+    enum class Fed { Record, End, Failed };
+    using RecordFeed = std::function<Fed(std::size_t& part, KeyedRecord& record)>;
+    // One transaction over the records `feed` hands out, one download row per conversion (in
+    // this order); a feed that fails (its reason in lastError_) leaves the archive as it was.
+    std::optional<MergeCounts> MergeFed(const std::string& serial, int boardCode, const std::string& identityText,
+                                        const std::vector<DoseConversion>& conversions, const RecordFeed& feed,
+                                        std::uint32_t deviceTime, bool imported, const MergeHook& hook);
 
     sqlite3* db_ = nullptr;
     std::string path_;

@@ -244,7 +244,13 @@ int RunArchive(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
         return out.flush() ? kExitOk : kExitFailure;
     }
 
-    if (!archive->Device(options.serial)) {
+    // Read from the device's index alone: the command costs what its span costs.
+    std::optional<ArchiveDeviceHead> head = archive->Head(options.serial);
+    if (!head) {
+        if (!archive->LastError().empty()) {
+            err << "kalvo-cli: archive " << action << ": " << archive->LastError() << '\n';
+            return kExitFailure;
+        }
         err << "kalvo-cli: no device " << options.serial << " in the archive " << archive->Path() << '\n';
         return kExitFailure;
     }
@@ -260,20 +266,21 @@ int RunArchive(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
     }
 
     // chart
-    std::optional<ArchiveRecordSource> records = archive->LoadRecords(options.serial);
-    if (!records) {
-        err << "kalvo-cli: archive chart: " << archive->LastError() << '\n';
-        return kExitFailure;
-    }
+    ArchivePeriodSource records(std::shared_ptr<HistoryArchive>(std::move(archive)), options.serial, *head);
     ChartRequest request;
     request.level = *ParseHistoryLevel(options.chartLevel);
     request.position =
-        options.chartAt.empty() ? SecondsToDateTime(records->NewestTime()) : *ParseDeviceTime(options.chartAt);
-    request.conversion = records->Conversion();
+        options.chartAt.empty() ? SecondsToDateTime(records.NewestTime()) : *ParseDeviceTime(options.chartAt);
+    request.conversion = records.Conversion();
     // The maximum as drawn with "Show maximum" checked, as history --chart prints it.
     request.showMaximum = true;
     request.language = context.language;
-    out << ChartModelText(DrawHistoryChart(*records, request)) << std::flush;
+    const ChartModel chart = DrawHistoryChart(records, request);
+    if (!records.Error().empty()) {
+        err << "kalvo-cli: archive chart: " << records.Error() << '\n';
+        return kExitFailure;
+    }
+    out << ChartModelText(chart) << std::flush;
     return out ? kExitOk : kExitFailure;
 }
 

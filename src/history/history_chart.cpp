@@ -38,10 +38,10 @@ std::string BarLabel(HistoryLevel level, std::uint32_t bar) {
     return {};
 }
 
-ChartBar MakeBar(const HistoryWindow& window, std::uint32_t seconds, const ChartRequest& request) {
+ChartBar MakeBar(const WindowSums& window, std::uint32_t seconds, const ChartRequest& request) {
     ChartBar bar;
     bar.seconds = seconds;
-    bar.coveredSeconds = window.CoveredSeconds();
+    bar.coveredSeconds = window.coveredSeconds;
     if (bar.coveredSeconds == 0) return bar;  // blue stubs in all three series
 
     // All in 64 bits: the 32-bit steps of the old arithmetic wrapped for high rates. Divisors of
@@ -50,8 +50,8 @@ ChartBar MakeBar(const HistoryWindow& window, std::uint32_t seconds, const Chart
     const std::uint64_t d = std::max<std::uint32_t>(c.sensitivity, 1);
     const std::uint64_t s = std::max<std::uint32_t>(c.sensors, 1);
     const std::uint64_t k = c.calibrationX100;
-    bar.average = Saturate(window.PulseSum() * kSecondsPerHourOver100 * k / bar.coveredSeconds / d / s);
-    bar.maximum = Saturate(std::uint64_t{window.MaximumRate()} * kSecondsPerHourOver100 * k / (d * 10) / s);
+    bar.average = Saturate(window.pulseSum * kSecondsPerHourOver100 * k / bar.coveredSeconds / d / s);
+    bar.maximum = Saturate(std::uint64_t{window.maximumRate} * kSecondsPerHourOver100 * k / (d * 10) / s);
     bar.maximum = std::max(bar.maximum, bar.average);
     bar.coverage = bar.coveredSeconds == seconds ? BarCoverage::Full : BarCoverage::Partial;
 
@@ -150,14 +150,34 @@ ChartModel DrawHistoryChart(const HistoryRecordSource& records, const ChartReque
     model.title.push_back(ChartTitleLine2(request.conversion, request.language));
     model.startTime = DateTimeToSeconds(PeriodStart(request.level, request.position));
 
-    HistoryWindow window(records, pump);
-    window.Begin(model.startTime);
     const std::uint32_t count = BarCount(request.level, request.position);
-    model.bars.reserve(count);
+    std::vector<BarSpan> spans;
+    std::uint64_t periodSeconds = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t seconds = SecondsPerBar(request.level, request.position, i);
+        spans.push_back({static_cast<std::uint32_t>(model.startTime + periodSeconds), seconds});
+        periodSeconds += seconds;
+    }
+    model.bars.reserve(count);
+    std::vector<WindowSums> sums;
+    if (periodSeconds && std::uint64_t{model.startTime} + periodSeconds <= 0x100000000 && records.SumBars(spans, sums) &&
+        sums.size() == count) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ChartBar bar = MakeBar(sums[i], spans[i].seconds, request);
+            bar.label = BarLabel(request.level, i);
+            model.bars.push_back(std::move(bar));
+        }
+        return model;
+    }
+    const std::uint64_t last = std::uint64_t{model.startTime} + (periodSeconds ? periodSeconds - 1 : 0);
+    records.PreparePeriod(model.startTime, static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFF)));
+
+    HistoryWindow window(records, pump);
+    window.Begin(model.startTime);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t seconds = spans[i].seconds;
         window.Next(seconds);
-        ChartBar bar = MakeBar(window, seconds, request);
+        ChartBar bar = MakeBar({window.PulseSum(), window.CoveredSeconds(), window.MaximumRate()}, seconds, request);
         bar.label = BarLabel(request.level, i);
         model.bars.push_back(std::move(bar));
     }

@@ -38,6 +38,20 @@ public:
     virtual int ReadEflash(std::uint32_t address, std::uint8_t* buffer, int length) = 0;
 };
 
+// What the chart's walk gathers over one bar.
+struct WindowSums {
+    std::uint64_t pulseSum = 0;
+    std::uint32_t coveredSeconds = 0;
+    std::uint32_t maximumRate = 0;  // largest pulses per 10 s of a record of at least 10 s
+    bool operator==(const WindowSums&) const = default;
+};
+
+// One bar of a chart: its first second and its length.
+struct BarSpan {
+    std::uint32_t start = 0;
+    std::uint32_t seconds = 0;
+};
+
 // Loaded records by logical index, as the chart walks them.
 class HistoryRecordSource {
 public:
@@ -45,6 +59,14 @@ public:
     virtual std::uint32_t RecordCount() const = 0;
     // nullopt when the index has no record.
     virtual std::optional<HistoryRecord> RecordAt(std::uint32_t logical) const = 0;
+    // Called before a chart walks the period [first, last] (device seconds): a source that reads
+    // from a file fetches what that walk can reach. Sources held in memory ignore it.
+    virtual void PreparePeriod(std::uint32_t /*first*/, std::uint32_t /*last*/) const {}
+    // The sums the walk would gather over consecutive bars, when the source knows them without
+    // handing out every record; false to be walked.
+    virtual bool SumBars(const std::vector<BarSpan>& /*bars*/, std::vector<WindowSums>& /*sums*/) const {
+        return false;
+    }
 };
 
 // The process-wide history: image, header, the loaded flag and the one-pair cache of the

@@ -228,6 +228,158 @@ TEST_F(ArchiveTest, ChartAndCsvOverTheArchiveEqualThoseOfADownload) {
     EXPECT_EQ(Csv(*archive, {"999-99999"}), std::string(kCsvHeaderLine) + "\r\n");
 }
 
+// The window and kalvo-cli read only the period they show: its chart must be the one drawn over
+// every record loaded, at period edges and where records overlap (a clock set back: the walk's
+// first record then depends on the records' places in the whole sequence); the CSV of a period
+// holds exactly the records that start in it.
+TEST_F(ArchiveTest, ThePeriodReadAloneDrawsTheChartOfEveryRecordLoaded) {
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    const std::vector<HistoryRecord> all = Ring(850000000, 4000, 5);
+    ASSERT_TRUE(archive->Merge(Download(all)));
+    const std::uint32_t monthEdge = DateTimeToSeconds(MakeDeviceDateTime(2027, 1, 1));
+    ASSERT_GT(monthEdge, all[200].startTime);
+    ASSERT_LT(monthEdge, all.back().startTime);
+    // Records of a clock set back, over the others: the longest record there is across the
+    // month's edge, short ones inside longer ones, a zero-length one.
+    const std::uint32_t inside = all[3000].startTime;
+    std::vector<HistoryRecord> setBack = {Rec(monthEdge - 3600, 0xFFFF, 777), Rec(monthEdge - 1, 2, 5),
+                                          Rec(monthEdge, 0, 9),           Rec(inside + 3, 20, 11),
+                                          Rec(inside + 4, 9000, 300),     Rec(inside + 5, 10, 1)};
+    ASSERT_TRUE(archive->Merge(Download(setBack)));
+    std::optional<ArchiveRecordSource> loaded = archive->LoadRecords("123-45678");
+    ASSERT_TRUE(loaded);
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(head);
+    EXPECT_TRUE(head->hasRecords);
+    EXPECT_EQ(head->newestTime, loaded->NewestTime());
+    EXPECT_EQ(head->conversion, loaded->Conversion());
+    EXPECT_FALSE(archive->Head("999-99999"));
+    ArchivePeriodSource period(std::shared_ptr<HistoryArchive>(std::move(archive)), "123-45678", *head);
+
+    std::vector<std::uint32_t> positions = {monthEdge - 1, monthEdge, monthEdge + 1, inside, inside + 4, inside + 9,
+                                            all.front().startTime, all.back().startTime + 86400 * 40};
+    for (std::size_t i = 0; i < all.size(); i += 97) positions.push_back(all[i].startTime + static_cast<std::uint32_t>(i % 60));
+    for (std::uint32_t day = all.front().startTime / 86400 * 86400; day < all.back().startTime; day += 86400 * 3) {
+        positions.push_back(day);
+        positions.push_back(day - 1);
+    }
+    std::size_t held = 0;
+    for (std::uint32_t at : positions) {
+        for (HistoryLevel level :
+             {HistoryLevel::Minute, HistoryLevel::Hour, HistoryLevel::Day, HistoryLevel::Month, HistoryLevel::Year}) {
+            ChartRequest request{level, SecondsToDateTime(at), head->conversion, true, InterfaceLanguage::English};
+            ASSERT_EQ(ChartModelText(DrawHistoryChart(period, request)), ChartModelText(DrawHistoryChart(*loaded, request)))
+                << at << " level " << static_cast<int>(level);
+            EXPECT_EQ(period.Error(), "");
+            if (level == HistoryLevel::Day) held = std::max(held, period.HeldRecords());
+        }
+    }
+    // A day's walk holds its day and the reach before it, not the archive.
+    EXPECT_LT(held, loaded->RecordCount() / 10);
+
+    // The CSV of a month: the records that start in it, from its first second to its last.
+    std::vector<HistoryRecord> merged = loaded->Records();
+    const std::uint32_t monthEnd = DateTimeToSeconds(MakeDeviceDateTime(2027, 2, 1)) - 1;
+    std::vector<HistoryRecord> month;
+    for (const HistoryRecord& record : merged)
+        if (record.startTime >= monthEdge && record.startTime <= monthEnd) month.push_back(record);
+    auto again = Open();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Csv(*again, {"123-45678", monthEdge, monthEnd}), DownloadCsv(month, kR630));
+}
+
+// Months and years come from day sums: those of an archive written before them are made at its
+// first open, and a replaced record has its day summed again; the charts stay those of the walk.
+TEST_F(ArchiveTest, DaySumsOfAnOlderArchiveAndOfReplacedRecordsDrawTheWalksCharts) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 5000, 11);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(all)));
+    }
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "DROP TABLE day_sums; PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    std::shared_ptr<HistoryArchive> archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->SetAsideName(), "");
+    // Later copies with other pulses, across many days.
+    std::vector<HistoryRecord> later(all.begin() + 2000, all.end());
+    for (std::size_t i = 0; i < later.size(); i += 37) later[i].pulses += 1000;
+    std::optional<MergeCounts> counts = archive->Merge(Download(later));
+    ASSERT_TRUE(counts);
+    EXPECT_GT(counts->updated, 50u);
+
+    std::optional<ArchiveRecordSource> loaded = archive->LoadRecords("123-45678");
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(loaded && head);
+    ArchivePeriodSource period(archive, "123-45678", *head);
+    for (std::uint32_t at = all.front().startTime; at <= all.back().startTime + 86400 * 31; at += 86400 * 9) {
+        for (HistoryLevel level : {HistoryLevel::Month, HistoryLevel::Year}) {
+            ChartRequest request{level, SecondsToDateTime(at), head->conversion, true, InterfaceLanguage::English};
+            EXPECT_EQ(ChartModelText(DrawHistoryChart(period, request)), ChartModelText(DrawHistoryChart(*loaded, request)))
+                << at << " level " << static_cast<int>(level);
+        }
+    }
+    // The sums were what drew them: no record was held for a month or a year.
+    EXPECT_EQ(period.HeldRecords(), 0u);
+}
+
+// A clean open no longer reads every page: a page damaged since is met by the query that reads
+// it, which reports it; nothing is shown from it and nothing crashes.
+TEST_F(ArchiveTest, ADamagedPageMetAfterACleanOpenIsReported) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 6000, 7);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download(all)));
+    }
+    ASSERT_FALSE(fs::exists(Path() + "-wal"));
+    std::string bytes = ReadFile(Path());
+    ASSERT_GT(bytes.size(), 40u * 4096);
+    for (std::size_t i = bytes.size() / 2 / 4096 * 4096; i < bytes.size() / 2 + 8 * 4096; ++i)
+        bytes[i] = static_cast<char>(0x55 + i % 7);
+    WriteFile(Path(), bytes);
+
+    auto archive = Open();
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->SetAsideName(), "");
+    EXPECT_FALSE(archive->LoadRecords("123-45678"));
+    EXPECT_NE(archive->LastError(), "");
+    std::string ignored;
+    EXPECT_FALSE(archive->WriteCsv({"123-45678"}, [&](std::string_view data) {
+        ignored += data;
+        return true;
+    }));
+    std::optional<ArchiveDeviceHead> head = archive->Head("123-45678");
+    ASSERT_TRUE(head);
+    ArchivePeriodSource period(std::shared_ptr<HistoryArchive>(std::move(archive)), "123-45678", *head);
+    std::vector<std::string> reported;
+    period.onError = [&](const std::string& error) { reported.push_back(error); };
+    // Day by day over every record: the days on the damaged pages say so and show nothing.
+    for (std::uint32_t at = all.front().startTime; at <= all.back().startTime; at += 86400) {
+        ChartRequest request{HistoryLevel::Day, SecondsToDateTime(at), head->conversion, true,
+                             InterfaceLanguage::English};
+        const std::size_t before = reported.size();
+        const ChartModel chart = DrawHistoryChart(period, request);
+        EXPECT_EQ(period.Error().empty(), reported.size() == before);
+        if (period.Error().empty()) continue;
+        EXPECT_NE(period.Error().find("malformed"), std::string::npos) << period.Error();
+        for (const ChartBar& bar : chart.bars) EXPECT_EQ(bar.coveredSeconds, 0u);
+    }
+    EXPECT_FALSE(reported.empty());
+    // After a crash (a WAL left behind) the open checks every page and sets the file aside.
+    period = ArchivePeriodSource(nullptr, "", {});
+    WriteFile(Path() + "-wal", "its last transactions");
+    auto checked = Open();
+    ASSERT_TRUE(checked);
+    EXPECT_NE(checked->SetAsideName(), "");
+}
+
 // What the window's Archive box needs: the last device used, and Save CSV of the period shown
 // through the save's usual questions, streamed from the archive.
 TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
@@ -329,7 +481,41 @@ TEST_F(ArchiveTest, ASavedCsvImportsBackAndAnythingElseIsRefusedWithItsLine) {
         EXPECT_FALSE(archive->ImportCsvText(c.text, "123-45678", &why)) << c.text.substr(0, 200);
         EXPECT_EQ(why.line, c.line) << why.reason;
         EXPECT_FALSE(why.reason.empty());
+        // The file, read a block at a time, is refused at the same line for the same reason.
+        WriteFile(other.File("in.csv"), c.text);
+        ImportError streamed;
+        EXPECT_FALSE(archive->ImportCsv(other.File("in.csv"), "123-45678", &streamed));
+        EXPECT_EQ(streamed.line, why.line);
+        EXPECT_EQ(streamed.reason, why.reason);
         EXPECT_TRUE(archive->Devices().empty());
+    }
+
+    // Read from its file a block at a time, a saved CSV lands as its text does: many blocks,
+    // records sharing a start, two conversions (the later one shown), and a file whose times go
+    // back (a clock set back).
+    std::string twoConversions;
+    {
+        test::TempFolder other;
+        auto archive = HistoryArchive::Open(other.File("a.sqlite"), {});
+        const std::vector<HistoryRecord> more = Ring(870000000, 6000, 3);
+        ASSERT_TRUE(archive->Merge(Download({more.begin(), more.begin() + 4000})));
+        ASSERT_TRUE(archive->Merge(Download({more.begin() + 3500, more.end()}, DoseConversionOf(kBoardCodeR630, 0, 140))));
+        twoConversions = Csv(*archive);
+        ASSERT_GT(twoConversions.size(), 3u << 16);
+    }
+    std::vector<HistoryRecord> setBack = Ring(860000000, 300, 2);
+    for (const HistoryRecord& record : Ring(860000000 + 100, 300, 9)) setBack.push_back(record);
+    for (const std::string& text : {twoConversions, DownloadCsv(setBack, kR630)}) {
+        test::TempFolder other;
+        WriteFile(other.File("in.csv"), text);
+        auto fromText = HistoryArchive::Open(other.File("text.sqlite"), {});
+        auto fromFile = HistoryArchive::Open(other.File("file.sqlite"), {});
+        std::optional<MergeCounts> textCounts = fromText->ImportCsvText(text, "123-45678");
+        ASSERT_TRUE(textCounts);
+        EXPECT_EQ(fromFile->ImportCsv(other.File("in.csv"), "123-45678"), textCounts);
+        EXPECT_EQ(Csv(*fromFile), Csv(*fromText));
+        EXPECT_EQ(fromFile->Head("123-45678")->conversion, fromText->Head("123-45678")->conversion);
+        EXPECT_EQ(fromFile->LoadRecords("123-45678")->Records(), fromText->LoadRecords("123-45678")->Records());
     }
     auto archive = Open();
     ImportError why;
