@@ -87,6 +87,8 @@ fetch_source() {
     fi
     local dir
     dir=$(find "$src" -mindepth 1 -maxdepth 1 -type d | head -1)
+    # Its licence terms ship with the program.
+    install -D -m 644 "$dir/debian/copyright" "$KIT_LICENSES/$pkg.txt"
     echo "$dir"
 }
 
@@ -208,6 +210,7 @@ build_kit_qt() {
         grep -m5 -B2 -A10 'FAILED:' "$b.build.log" >&2 || tail -30 "$b.build.log" >&2
         return 1
     }
+    install -m 644 "$src/LICENSES/LGPL-3.0-only.txt" "$KIT_LICENSES/"
     cmake --install "$b" >"$b.install.log" 2>&1 || {
         echo "windows kit: Qt install failed, see $b.install.log" >&2
         return 1
@@ -222,6 +225,7 @@ build_windows_kit() {
     local kit
     kit=$(windows_kit_dir)
     KIT_SCRATCH="${XDG_CACHE_HOME:-$HOME/.cache}/kalvo/scratch-$(basename "$kit")"
+    KIT_LICENSES="$kit/share/licenses"
     mkdir -p "$kit/include" "$kit/lib" "$KIT_SCRATCH/build"
     write_kit_toolchain "$kit"
     local start=$SECONDS

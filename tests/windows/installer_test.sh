@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The Windows release tried under Wine as a user would, on a display of its own (Xvfb) and in a
+# Wine prefix of its own:
+#   tests/windows/installer_test.sh SETUP.exe PORTABLE.zip
+# The installer runs silently; the installed window finds the simulator on COM 8 (a pseudo-
+# terminal mapped through Wine), identifies it, downloads the history, and Save CSV writes the
+# same bytes as the Linux kalvo-cli for the same simulator seed and clock; the options are at
+# HKEY_CURRENT_USER\KALVO\TRV8\MANAGER\OPTIONS, a second start is refused, the archive is under
+# %LOCALAPPDATA%\kalvo; the portable zip runs unpacked; the uninstaller leaves nothing of the
+# program and keeps the user's archive and options. The window is driven with xdotool.
+# Pictures of the window go to build-winrel/wine-test/screenshots.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib/common.sh"
+
+setup=$(realpath "$1")
+zip=$(realpath "$2")
+work="$ROOT/build-winrel/wine-test"
+linux="$ROOT/build-asan"
+
+# The simulator and the Linux kalvo-cli of the comparison.
+cmake -S "$ROOT" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKALVO_WERROR=ON \
+    -DKALVO_SANITIZE=address,undefined -DKALVO_BUILD_BENCH=OFF >/dev/null
+nice -n 5 cmake --build "$linux" --target kalvo-devsim kalvo-cli >/dev/null
+
+rm -rf "$work"
+mkdir -p "$work/ports" "$work/out" "$work/screenshots"
+HELPERS=()
+finish() {
+    local pid
+    wineserver -k 2>/dev/null || true
+    for pid in "${HELPERS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${HELPERS[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+trap finish EXIT
+step() { echo "wine test: $*"; }
+fail() {
+    echo "wine test: FAILED: $*" >&2
+    shot failure || true
+    exit 1
+}
+
+# wait_for_line FILE TEXT SECONDS: until a line of FILE (which may not exist yet) holds TEXT.
+wait_for_line() {
+    local file="$1" text="$2" deadline=$((SECONDS + $3)) fd pid line found=1
+    exec {fd}< <(exec tail -F -n +1 "$file" 2>/dev/null)
+    pid=$!
+    while [ $SECONDS -lt $deadline ] && read -r -t $((deadline - SECONDS)) -u "$fd" line; do
+        if [[ "$line" == *"$text"* ]]; then
+            found=0
+            break
+        fi
+    done
+    kill "$pid" 2>/dev/null || true
+    exec {fd}<&-
+    return $found
+}
+
+# A display of our own: Xvfb picks a free number and tells it.
+exec {xfd}< <(exec Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>"$work/xvfb.err")
+HELPERS+=("$!")
+read -r -t 30 -u "$xfd" display || fail "Xvfb did not start: $(cat "$work/xvfb.err")"
+export DISPLAY=":$display"
+
+# shot NAME: the whole screen as NAME.png.
+shot() {
+    xwd -root -silent >"$work/screen.xwd" 2>/dev/null || return 1
+    python3 "$ROOT/tests/windows/xwd_to_png.py" "$work/screen.xwd" "$work/screenshots/$1.png" "${@:2}"
+}
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+step "new Wine prefix"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+# --- The installer, silent -------------------------------------------------------------
+step "installing $(basename "$setup") silently"
+wine "$setup" /S >/dev/null 2>&1
+wineserver -w
+program_files=$(winepath -u 'C:\Program Files' 2>/dev/null)
+folder="$program_files/Kalvo Explorer"
+startmenu="$(winepath -u 'C:\ProgramData' 2>/dev/null)/Microsoft/Windows/Start Menu/Programs/Kalvo Explorer.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kalvo Explorer'
+[ -x "$folder/kalvo-explorer.exe" ] || fail "nothing installed in $folder"
+# Exactly the zip's files, and the uninstaller.
+diff <(unzip -Z1 "$zip" | grep -v '/$' | cut -d/ -f2- | sort) \
+    <(cd "$folder" && find . -type f -printf '%P\n' | grep -vx uninstall.exe | sort) ||
+    fail "the installed files differ from the zip's"
+[ -f "$folder/uninstall.exe" ] || fail "no uninstaller"
+[ -f "$startmenu" ] || fail "no Start-menu entry"
+wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "no entry among the installed programs"
+step "installed: $(cd "$folder" && find . -type f | wc -l) files, Start-menu entry, uninstall entry"
+
+# --- The simulator on COM 8 -------------------------------------------------------------
+sim=("$linux/tools/devsim/kalvo-devsim" --seed 4 --history short --clock "2024-03-05 09:07:03")
+exec {sfd}< <(KALVO_PORTS_DIR="$work/ports" exec "${sim[@]}" --com 8 --screen-log "$work/screen.txt" \
+    2>"$work/sim.err")
+HELPERS+=("$!")
+read -r -t 20 -u "$sfd" line && [[ "$line" == "kalvo-devsim: COM 8 "* ]] || fail "the simulator did not start: $line"
+wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /t REG_SZ /d "$work/ports/com8" /f >/dev/null 2>&1
+# The window opens on the history page, in English.
+options='HKCU\KALVO\TRV8\MANAGER\OPTIONS'
+wine reg add "$options" /v LANGUAGE /t REG_DWORD /d 2 /f >/dev/null 2>&1
+wine reg add "$options" /v PAGENUM /t REG_DWORD /d 1 /f >/dev/null 2>&1
+# Wine reads the ports when its server starts; one server for the rest of the run.
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p 2>"$work/wineserver.err"
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+# --- The window -------------------------------------------------------------------------
+step "starting the installed kalvo-explorer.exe"
+wine "$folder/kalvo-explorer.exe" >"$work/window.out" 2>"$work/window.err" &
+window_pid=$!
+HELPERS+=("$window_pid")
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^KalvoExplorer' | head -1) ||
+    fail "no window"
+wait_for_line "$work/screen.txt" "PC_CONNECTION COM 8" 60 || fail "the window did not connect to COM 8"
+step "the window found the simulator on COM 8 and identified it"
