@@ -116,3 +116,28 @@ window=$(timeout 60 xdotool search --sync --onlyvisible --name '^KalvoExplorer' 
     fail "no window"
 wait_for_line "$work/screen.txt" "PC_CONNECTION COM 8" 60 || fail "the window did not connect to COM 8"
 step "the window found the simulator on COM 8 and identified it"
+
+# The pages and buttons are reached with the keyboard: the window opens on the history page, and
+# the buttons are a fixed number of Tab presses from the first one focused.
+keys() {
+    xdotool mousemove --window "$window" 20 60 click 1
+    xdotool key --delay 150 "$@"
+}
+
+# --- A second start is refused ------------------------------------------------------------
+step "starting it a second time"
+wine "$folder/kalvo-explorer.exe" >"$work/second.out" 2>"$work/second.err" &
+second_pid=$!
+HELPERS+=("$second_pid")
+wait_for_line "$work/second.err" "kalvo-explorer: Application alredy running!" 60 ||
+    fail "the second start was not refused"
+box=$(timeout 30 xdotool search --sync --onlyvisible --name '^KalvoExplorer' | grep -vx "$window" | head -1) ||
+    fail "no message box for the second start"
+xdotool key --window "$box" Return 2>/dev/null || true
+xdotool mousemove --window "$box" 5 5 key Return
+wait "$second_pid" || true
+step "the second start said \"Application alredy running!\" and ended"
+
+# --- The history: download, then Save CSV -------------------------------------------------
+step "reading the history"
+keys KALVO_READ_KEYS
