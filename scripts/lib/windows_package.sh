@@ -131,7 +131,7 @@ package_windows() {
     [ "$shown" = "$version" ] || { echo "windows package: kalvo-explorer.exe says version '$shown'" >&2; return 1; }
 
     mkdir -p "$ROOT/out"
-    local setup="$ROOT/out/$name-setup.exe" zip="$ROOT/out/$name-windows-x64.zip"
+    local setup="$ROOT/out/$name-windows-x64-setup.exe" zip="$ROOT/out/$name-windows-x64.zip"
     nsis_file_lists "$stage" "$build/stage/files.nsh"
     rm -f "$setup.tmp" "$zip.tmp"
     makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$build/stage/files.nsh" -DOUTFILE="$setup.tmp" \
