@@ -116,7 +116,8 @@ run_windows_tests() {
     archive=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
     archive=$(winepath -u "$archive\kalvo\history.sqlite" 2>/dev/null)
     rm -rf "$(dirname "$archive")"
-    wine "$cli" history --port 8 --csv 'Z:'"$out/history-windows.csv" --log 'Z:'"$out/log-windows.txt" >/dev/null
+    wine "$cli" history --port 8 --csv 'Z:'"$out/history-windows.csv" --log 'Z:'"$out/log-windows.txt" \
+        >/dev/null 2>"$out/history-windows.err"
     grep -q '^Open COM 8 : OK$' "$out/log-windows.txt"
     if [ $with_kit = 1 ]; then
         [ -s "$archive" ]
@@ -124,7 +125,7 @@ run_windows_tests() {
         # The report log filed on an FTP server on 127.0.0.1 by the device's serial number.
         local ftp port ftp_pid
         mkdir -p "$run/ftp"
-        exec {ftp}< <(exec python3 "$ROOT/tests/support/ftp_server.py" --root "$run/ftp" --log "$run/ftp.log" \
+        exec {ftp}< <(exec /usr/bin/python3 "$ROOT/tests/support/ftp_server.py" --root "$run/ftp" --log "$run/ftp.log" \
             2>"$run/ftp.err")
         ftp_pid=$!
         KALVO_WIN_HELPERS+=("$ftp_pid")
@@ -158,7 +159,7 @@ run_windows_tests() {
     start_helper sim-linux "kalvo-devsim: COM 8 " env KALVO_PORTS_DIR="$ports" "${sim[@]}" --com 8
     # Its download goes into an archive of the run, not the user's.
     KALVO_PORTS_DIR="$ports" KALVO_SYSTEM_PORTS=0 XDG_DATA_HOME="$run/data" "$linux/src/kalvo-cli" history --port 8 \
-        --csv "$out/history-linux.csv" >/dev/null
+        --csv "$out/history-linux.csv" >/dev/null 2>"$out/history-linux.err"
     cmp "$out/history-windows.csv" "$out/history-linux.csv"
     echo "windows: history CSV identical to Linux's ($(wc -l <"$out/history-linux.csv") lines)"
     if [ $with_kit = 1 ]; then
