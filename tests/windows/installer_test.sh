@@ -117,12 +117,25 @@ window=$(timeout 60 xdotool search --sync --onlyvisible --name '^KalvoExplorer' 
 wait_for_line "$work/screen.txt" "PC_CONNECTION COM 8" 60 || fail "the window did not connect to COM 8"
 step "the window found the simulator on COM 8 and identified it"
 
-# The pages and buttons are reached with the keyboard: the window opens on the history page, and
-# the buttons are a fixed number of Tab presses from the first one focused.
-keys() {
-    xdotool mousemove --window "$window" 20 60 click 1
-    xdotool key --delay 150 "$@"
+# wait_until SECONDS COMMAND...: until COMMAND succeeds. Only for what the window leaves in
+# files that are not written line by line (the archive); everything else waits on lines.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
 }
+
+# The buttons are reached with the keyboard: the window opens on the history page with the tab
+# bar focused; Tab walks the enabled buttons in the order the page makes them (Read, Delete,
+# Save CSV). Wine gives the window the input focus when it opens.
+keys() {
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --delay 200 "$@"
+}
+shot started
 
 # --- A second start is refused ------------------------------------------------------------
 step "starting it a second time"
@@ -133,11 +146,71 @@ wait_for_line "$work/second.err" "kalvo-explorer: Application alredy running!" 6
     fail "the second start was not refused"
 box=$(timeout 30 xdotool search --sync --onlyvisible --name '^KalvoExplorer' | grep -vx "$window" | head -1) ||
     fail "no message box for the second start"
-xdotool key --window "$box" Return 2>/dev/null || true
-xdotool mousemove --window "$box" 5 5 key Return
+shot second-start
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Return
+timeout 30 tail --pid="$second_pid" -f /dev/null || fail "the second start did not end"
 wait "$second_pid" || true
-step "the second start said \"Application alredy running!\" and ended"
+step "a second start says \"Application alredy running!\" and ends"
 
 # --- The history: download, then Save CSV -------------------------------------------------
+local_appdata=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
+archive="$local_appdata/kalvo/history.sqlite"
 step "reading the history"
-keys KALVO_READ_KEYS
+keys Tab space
+wait_until 180 test -s "$archive" || fail "the download did not end in the archive ($archive)"
+step "downloaded; the archive is %LOCALAPPDATA%\\kalvo\\history.sqlite"
+shot downloaded
+csv_dir="$work/out"
+keys Tab Tab space
+dialog=$(timeout 30 xdotool search --sync --onlyvisible --name 'CSV History saving' | head -1) ||
+    fail "Save CSV opened no file dialog"
+shot save-dialog
+xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+xdotool type --delay 20 "Z:${csv_dir//\//\\}\\history-window.csv"
+xdotool key Return
+wait_until 30 test -s "$csv_dir/history-window.csv" || fail "Save CSV wrote no file"
+shot saved
+
+# The same simulator run by the Linux kalvo-cli.
+exec {lfd}< <(KALVO_PORTS_DIR="$work/ports-linux" exec "${sim[@]}" --com 8 2>"$work/sim-linux.err")
+HELPERS+=("$!")
+read -r -t 20 -u "$lfd" line || fail "the second simulator did not start"
+KALVO_PORTS_DIR="$work/ports-linux" KALVO_SYSTEM_PORTS=0 XDG_DATA_HOME="$work/linux-data" \
+    "$linux/src/kalvo-cli" history --port 8 --csv "$csv_dir/history-linux.csv" >/dev/null 2>&1
+cmp "$csv_dir/history-window.csv" "$csv_dir/history-linux.csv" || fail "the window's CSV differs from Linux's"
+step "Save CSV: identical to the Linux kalvo-cli's ($(wc -l <"$csv_dir/history-linux.csv") lines)"
+
+# --- Closing: the options key -------------------------------------------------------------
+keys ctrl+Tab
+shot page-changed
+keys alt+F4
+timeout 60 tail --pid="$window_pid" -f /dev/null || fail "the window did not close"
+wait "$window_pid" || true
+query=$(wine reg query "$options" 2>/dev/null | tr -d '\r')
+grep -Eq '^ +LANGUAGE +REG_DWORD +0x2$' <<<"$query" || fail "LANGUAGE not kept: $query"
+grep -Eq '^ +PAGENUM +REG_DWORD +0x' <<<"$query" || fail "PAGENUM not stored: $query"
+grep -Eq '^ +PAGENUM +REG_DWORD +0x1$' <<<"$query" && fail "PAGENUM still 1 after the page changed"
+if wine reg query 'HKCU\Software\KALVO' >/dev/null 2>&1; then fail "options under HKCU\\Software"; fi
+step "options at HKEY_CURRENT_USER\\KALVO\\TRV8\\MANAGER\\OPTIONS: $(grep -o 'PAGENUM.*' <<<"$query")"
+
+# --- The portable zip ----------------------------------------------------------------------
+unzip -q "$zip" -d "$work/portable"
+portable=$(find "$work/portable" -name kalvo-cli.exe | head -1)
+wine "$portable" --version | head -1 | grep -q '^kalvo-cli (Kalvo Explorer) ' || fail "the unpacked kalvo-cli does not run"
+wine "$(dirname "$portable")/kalvo-explorer.exe" --version | head -1 | grep -q '^kalvo-explorer (Kalvo Explorer) ' ||
+    fail "the unpacked kalvo-explorer does not run"
+step "the unpacked zip runs"
+
+# --- The uninstaller -----------------------------------------------------------------------
+wineserver -k 2>/dev/null || true
+wineserver -w
+wine "$folder/uninstall.exe" /S >/dev/null 2>&1
+wineserver -w
+[ ! -e "$folder" ] || fail "left behind: $(cd "$folder" && find . | head)"
+[ ! -e "$startmenu" ] || fail "the Start-menu entry is left"
+if wine reg query "$uninstall_key" >/dev/null 2>&1; then fail "the uninstall entry is left"; fi
+[ -s "$archive" ] || fail "the uninstaller took the user's archive"
+wine reg query "$options" /v LANGUAGE >/dev/null 2>&1 || fail "the uninstaller took the user's options"
+step "uninstalled: nothing of the program left; the archive and the options kept"
+step "passed; pictures in $work/screenshots"
