@@ -92,7 +92,7 @@ step "installed: $(cd "$folder" && find . -type f | wc -l) files, Start-menu ent
 
 # --- The simulator on COM 8 -------------------------------------------------------------
 sim=("$linux/tools/devsim/kalvo-devsim" --seed 4 --history short --clock "2024-03-05 09:07:03")
-exec {sfd}< <(KALVO_PORTS_DIR="$work/ports" exec "${sim[@]}" --com 8 --screen-log "$work/screen.txt" \
+exec {sfd}< <(KALVO_PORTS_DIR="$work/ports" exec "${sim[@]}" --com 8 --trace "$work/trace.txt" \
     2>"$work/sim.err")
 HELPERS+=("$!")
 read -r -t 20 -u "$sfd" line && [[ "$line" == "kalvo-devsim: COM 8 "* ]] || fail "the simulator did not start: $line"
@@ -106,16 +106,21 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p 2>"$work/wineserver.err"
 wine cmd /c exit </dev/null >/dev/null 2>&1
+# The window leaves the ports it finds at its start alone and tries those that appear later, as a
+# device plugged in does: COM 8 leaves the system's list (HARDWARE\DEVICEMAP\SERIALCOMM) until
+# the window runs.
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+com8_value=$(wine reg query "$serialcomm" 2>/dev/null | tr -d '\r' | sed -n 's/^ *\(\\Device\\[^ ]*\) *REG_SZ *COM8$/\1/p')
+[ -n "$com8_value" ] || fail "Wine did not list COM 8"
+wine reg delete "$serialcomm" /v "$com8_value" /f >/dev/null 2>&1
 
 # --- The window -------------------------------------------------------------------------
 step "starting the installed kalvo-explorer.exe"
 wine "$folder/kalvo-explorer.exe" >"$work/window.out" 2>"$work/window.err" &
 window_pid=$!
 HELPERS+=("$window_pid")
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^KalvoExplorer' | head -1) ||
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Kalvo Explorer' | head -1) ||
     fail "no window"
-wait_for_line "$work/screen.txt" "PC_CONNECTION COM 8" 60 || fail "the window did not connect to COM 8"
-step "the window found the simulator on COM 8 and identified it"
 
 # wait_until SECONDS COMMAND...: until COMMAND succeeds. Only for what the window leaves in
 # files that are not written line by line (the archive); everything else waits on lines.
@@ -128,9 +133,9 @@ wait_until() {
     done
 }
 
-# The buttons are reached with the keyboard: the window opens on the history page with the tab
-# bar focused; Tab walks the enabled buttons in the order the page makes them (Read, Delete,
-# Save CSV). Wine gives the window the input focus when it opens.
+# The buttons are reached with the keyboard: the window opens on the history page with the
+# language button focused; Tab goes to the tab bar, then walks the enabled buttons in the order
+# the page makes them (Read, Delete History, Save CSV).
 keys() {
     xdotool windowfocus --sync "$window" 2>/dev/null || true
     xdotool key --delay 200 "$@"
@@ -153,11 +158,17 @@ timeout 30 tail --pid="$second_pid" -f /dev/null || fail "the second start did n
 wait "$second_pid" || true
 step "a second start says \"Application alredy running!\" and ends"
 
+# --- The device plugged in: found and identified ----------------------------------------
+wine reg add "$serialcomm" /v "$com8_value" /t REG_SZ /d COM8 /f >/dev/null 2>&1
+# The last answer of the identification: the block of the device's texts.
+wait_for_line "$work/trace.txt" "< ch1 41 02 50" 60 || fail "the window did not identify the device on COM 8"
+step "the window found the simulator on COM 8 and identified it"
+
 # --- The history: download, then Save CSV -------------------------------------------------
 local_appdata=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
 archive="$local_appdata/kalvo/history.sqlite"
 step "reading the history"
-keys Tab space
+keys Tab Tab space
 wait_until 180 test -s "$archive" || fail "the download did not end in the archive ($archive)"
 step "downloaded; the archive is %LOCALAPPDATA%\\kalvo\\history.sqlite"
 shot downloaded
@@ -169,7 +180,8 @@ shot save-dialog
 xdotool windowfocus --sync "$dialog" 2>/dev/null || true
 xdotool type --delay 20 "Z:${csv_dir//\//\\}\\history-window.csv"
 xdotool key Return
-wait_until 30 test -s "$csv_dir/history-window.csv" || fail "Save CSV wrote no file"
+# Wine's save dialog hands the name over a little after it closes.
+wait_until 60 test -s "$csv_dir/history-window.csv" || fail "Save CSV wrote no file"
 shot saved
 
 # The same simulator run by the Linux kalvo-cli.
