@@ -67,6 +67,13 @@ shot() {
     python3 "$ROOT/tests/windows/xwd_to_png.py" "$work/screen.xwd" "$work/screenshots/$1.png" "${@:2}"
 }
 
+# shot_window NAME: the main window alone.
+shot_window() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    shot "$1" "$X" "$Y" "$WIDTH" "$HEIGHT"
+}
+
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 step "new Wine prefix"
 wineboot -i >/dev/null 2>&1
@@ -183,6 +190,7 @@ xdotool key Return
 # Wine's save dialog hands the name over a little after it closes.
 wait_until 60 test -s "$csv_dir/history-window.csv" || fail "Save CSV wrote no file"
 shot saved
+shot_window windows-wine-TabSheet_DevHistory
 
 # The same simulator run by the Linux kalvo-cli.
 exec {lfd}< <(KALVO_PORTS_DIR="$work/ports-linux" exec "${sim[@]}" --com 8 2>"$work/sim-linux.err")
