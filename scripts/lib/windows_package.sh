@@ -133,6 +133,10 @@ package_windows() {
     local shown
     shown=$(version_of_exe "$stage/kalvo-explorer.exe")
     [ "$shown" = "$version" ] || { echo "windows package: kalvo-explorer.exe says version '$shown'" >&2; return 1; }
+    # The program icon: the menu's 256-pixel picture is held as it is in the icon resource.
+    python3 -c 'import sys; sys.exit(open(sys.argv[2], "rb").read() not in open(sys.argv[1], "rb").read())' \
+        "$stage/kalvo-explorer.exe" "$ROOT/data/icons/hicolor/256x256/apps/org.kalvo.Explorer.png" ||
+        { echo "windows package: kalvo-explorer.exe has no program icon" >&2; return 1; }
 
     mkdir -p "$ROOT/out"
     local setup="$ROOT/out/$name-windows-x64-setup.exe" zip="$ROOT/out/$name-windows-x64.zip"
