@@ -129,8 +129,9 @@ HELPERS+=("$window_pid")
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Kalvo Explorer' | head -1) ||
     fail "no window"
 
-# wait_until SECONDS COMMAND...: until COMMAND succeeds. Only for what the window leaves in
-# files that are not written line by line (the archive); everything else waits on lines.
+# wait_until SECONDS COMMAND...: until COMMAND succeeds. Only for files that are not written
+# line by line (the archive, which is closed with its contents once a download is merged; the
+# saved CSV); everything else waits on lines.
 wait_until() {
     local deadline=$((SECONDS + $1))
     shift
