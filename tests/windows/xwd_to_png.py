@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns an xwd dump (24 or 32 bits a pixel, ZPixmap, as Xvfb gives) into a PNG, optionally
-cropped to a rectangle: xwd_to_png.py IN.xwd OUT.png [X Y WIDTH HEIGHT]."""
+cropped to a rectangle: xwd_to_png.py IN.xwd OUT.png [X Y WIDTH HEIGHT]. Prints the number of
+distinct colours of the picture (a photograph has thousands, a blank window a handful)."""
 import os
 import struct
 import sys
@@ -28,6 +29,7 @@ def main() -> None:
             rows += p[::-1] if byte_order == 0 else p
     chunk = lambda kind, body: (struct.pack(">I", len(body)) + kind + body +
                                 struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    print(len({bytes(rows[i:i + 3]) for r in range(h) for i in range(r * (3 * w + 1) + 1, (r + 1) * (3 * w + 1), 3)}))
     png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
            chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
     with open(sys.argv[2] + ".tmp", "wb") as f:
