@@ -7,8 +7,9 @@
 # same bytes as the Linux kalvo-cli for the same simulator seed and clock; the options are at
 # HKEY_CURRENT_USER\KALVO\TRV8\MANAGER\OPTIONS, a second start is refused, the archive is under
 # %LOCALAPPDATA%\kalvo, Help > About shows its picture, the report reaches an FTP server on
-# 127.0.0.1 when the window closes; the portable zip runs unpacked; the uninstaller leaves nothing of the
-# program and keeps the user's archive and options. The window is driven with xdotool.
+# 127.0.0.1 when the window closes; the portable zip runs unpacked; the uninstaller leaves
+# nothing of the program and keeps the user's archive and options. The window is driven with
+# xdotool.
 # Pictures of the window go to build-winrel/wine-test/screenshots.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib/common.sh"
