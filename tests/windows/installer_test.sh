@@ -214,12 +214,22 @@ step "Save CSV: identical to the Linux kalvo-cli's ($(wc -l <"$csv_dir/history-l
 
 # --- The about window: its picture decoded by libjpeg -----------------------------------------
 before=$(xdotool search --onlyvisible --name '.*' | sort)
-new_window() { comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.*' | sort) | head -1; }
+# The first window that is new and wider than the menu that opens on the way.
+new_window() {
+    local id X Y WIDTH HEIGHT SCREEN WINDOW
+    for id in $(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.*' | sort)); do
+        eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+        if [ "${WIDTH:-0}" -gt 300 ]; then
+            echo "$id"
+            return
+        fi
+    done
+}
 new_window_shown() { [ -n "$(new_window)" ]; }
 keys alt Left Down Return
 wait_until 20 new_window_shown || fail "Help > About showed nothing"
 about=$(new_window)
-eval "$(xdotool getwindowgeometry --shell "$about")"
+eval "$(xdotool getwindowgeometry --shell "$about")" || fail "the about window went away"
 shot about "$X" "$Y" "$WIDTH" "$HEIGHT"
 [ "$(cat "$work/colours")" -gt 1000 ] || fail "the about window shows no picture ($(cat "$work/colours") colours)"
 step "Help > About shows its picture ($(cat "$work/colours") colours)"
