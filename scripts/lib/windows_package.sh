@@ -6,7 +6,7 @@
 
 source "$ROOT/scripts/lib/windows_kit.sh"
 
-KALVO_WINDOWS_PACKAGING_PACKAGES=(nsis zip wine wine64 xvfb xauth xdotool x11-apps python3)
+KALVO_WINDOWS_PACKAGING_PACKAGES=(nsis zip unzip wine wine64 xvfb xauth xdotool x11-apps python3)
 
 # The Qt plugins the window loads: the Windows platform and the native style.
 KALVO_QT_PLUGINS=(platforms/qwindows.dll styles/qwindowsvistastyle.dll)
