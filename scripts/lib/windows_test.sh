@@ -115,7 +115,8 @@ run_windows_tests() {
     local archive
     archive=$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')
     archive=$(winepath -u "$archive\kalvo\history.sqlite" 2>/dev/null)
-    rm -rf "$(dirname "$archive")"
+    [[ "$archive" == "$WINEPREFIX"/*/kalvo/history.sqlite ]]
+    rm -rf "${archive%/history.sqlite}"
     wine "$cli" history --port 8 --csv 'Z:'"$out/history-windows.csv" --log 'Z:'"$out/log-windows.txt" \
         >/dev/null 2>"$out/history-windows.err"
     grep -q '^Open COM 8 : OK$' "$out/log-windows.txt"
