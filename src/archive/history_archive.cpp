@@ -1,7 +1,11 @@
 #include "archive/history_archive.h"
 
 #include <sqlite3.h>
+#ifdef _WIN32
+#include "platform/win32_text.h"
+#else
 #include <unistd.h>  // link, unlink: a move that never replaces a file
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -141,19 +145,28 @@ bool Exists(const std::string& path) {
 // Moves a file to a name that nothing holds yet; link + unlink never replaces an existing file
 // the way rename would.
 bool MoveNoReplace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the new name is taken.
+    return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), 0) != 0;
+#else
     if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0;
     // A file system without hard links: the name was found free just before.
     std::error_code ec;
     if (Exists(to)) return false;
     std::filesystem::rename(from, to, ec);
     return !ec;
+#endif
 }
 
 // history.sqlite.damaged-YYYYMMDD-hhmmss[-N], free together with its -wal and -shm names.
 std::string FreeSetAsideName(const std::string& path) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     const std::string base = path + ".damaged-" + stamp;
@@ -349,6 +362,12 @@ std::string ArchiveFaultText(ArchiveFault fault, const std::string& path, const 
 }
 
 std::string DefaultArchivePath() {
+#ifdef _WIN32
+    // %LOCALAPPDATA%\kalvo: the history stays on this computer, not in a roaming profile.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (!local || !*local) return {};
+    return Narrow(local) + "\\kalvo\\history.sqlite";
+#else
     const char* data = std::getenv("XDG_DATA_HOME");
     std::string folder;
     if (data && *data == '/') {
@@ -359,6 +378,7 @@ std::string DefaultArchivePath() {
         return {};
     }
     return folder + "/kalvo/history.sqlite";
+#endif
 }
 
 std::optional<HistoryRecord> ArchiveRecordSource::RecordAt(std::uint32_t logical) const {

@@ -39,7 +39,7 @@ namespace kalvo {
 class HistoryPage;
 
 // $XDG_DATA_HOME/kalvo/history.sqlite, else $HOME/.local/share/kalvo/history.sqlite; empty
-// when neither variable is set.
+// when neither variable is set. On Windows %LOCALAPPDATA%\kalvo\history.sqlite.
 std::string DefaultArchivePath();
 
 // Where the archive reports: a file set aside goes to the UI port (a warning box) and to the

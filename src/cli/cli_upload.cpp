@@ -3,6 +3,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#ifdef _WIN32
+#include <random>
+#endif
 
 #include "app/session.h"
 #include "platform/config_file.h"
@@ -10,6 +13,27 @@
 
 namespace kalvo {
 
+namespace {
+
+// A new folder of this run's own in the temporary folder; empty when none could be made.
+std::string MakeRunFolder() {
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+#ifdef _WIN32
+    // No mkdtemp: create_directory claims the first free name.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("kalvo-cli-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate, ec)) return candidate.string();
+    }
+    return {};
+#else
+    std::string folder = (base / "kalvo-cli-XXXXXX").string();
+    return ::mkdtemp(folder.data()) ? folder : std::string();
+#endif
+}
+
+}  // namespace
 
 bool CheckUploadServer(const AppContext& context, std::ostream& err) {
     const ConfiguredServer configured = ReadConfiguredUpdateServer(ConfigFilePath());
@@ -26,8 +50,7 @@ bool UploadRunReport(AppContext& context, bool keepReport, std::ostream& err) {
             << '\n';
     // A folder of this run's own for log.txt: several commands may run at once.
     std::error_code ec;
-    std::string folder = (std::filesystem::temp_directory_path(ec) / "kalvo-cli-XXXXXX").string();
-    if (!::mkdtemp(folder.data())) folder.clear();
+    std::string folder = MakeRunFolder();
     const bool hadServer = server.has_value();
     ReportUpload upload(context.log, context.log.Lines(), context.ui, context.identity, ReportFilePath(folder),
                         std::move(server));
