@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "archive/archive_texts.h"
+#include "archive/sqlite_statement.h"
 #include "history/history_download.h"
 #include "history/history_window.h"
 
@@ -77,40 +78,8 @@ constexpr const char* kSchema =
     " PRIMARY KEY(device, start, occurrence)) WITHOUT ROWID;"
     "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID;";
 
-// A prepared statement, finalized on every path.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool Ok() const { return stmt_ != nullptr; }
-    Statement& Bind(int index, std::int64_t value) {
-        sqlite3_bind_int64(stmt_, index, value);
-        return *this;
-    }
-    Statement& Bind(int index, const std::string& value) {
-        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    // SQLITE_ROW or SQLITE_DONE, else an error code.
-    int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-    void Reset() {
-        sqlite3_reset(stmt_);
-        sqlite3_clear_bindings(stmt_);
-    }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-    std::string Text(int column) const {
-        const unsigned char* text = sqlite3_column_text(stmt_, column);
-        return text ? reinterpret_cast<const char*>(text) : "";
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+using archive_sql::Exec;
+using archive_sql::Statement;
 
 // The integer result of a one-value query; nullopt on any error (a file that is no database
 // fails here).

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "archive/sqlite_statement.h"
 #include "live/live_csv.h"
 #include "platform/file_replacement.h"
 
@@ -30,40 +31,8 @@ constexpr const char* kLiveSchema =
     " maximum REAL NOT NULL,"
     " PRIMARY KEY(device, minute, unit)) WITHOUT ROWID;";
 
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool Ok() const { return stmt_ != nullptr; }
-    Statement& Bind(int index, std::int64_t value) {
-        sqlite3_bind_int64(stmt_, index, value);
-        return *this;
-    }
-    Statement& Bind(int index, double value) {
-        sqlite3_bind_double(stmt_, index, value);
-        return *this;
-    }
-    Statement& Bind(int index, const std::string& value) {
-        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-        return *this;
-    }
-    int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-    void Reset() { sqlite3_reset(stmt_); }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-    double Real(int column) const { return sqlite3_column_double(stmt_, column); }
-    std::string Text(int column) const {
-        const unsigned char* text = sqlite3_column_text(stmt_, column);
-        return text ? reinterpret_cast<const char*>(text) : "";
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+using archive_sql::Exec;
+using archive_sql::Statement;
 
 std::int64_t MinuteOf(std::int64_t timeMs) {
     std::int64_t minute = timeMs / kLiveMinuteMs * kLiveMinuteMs;
