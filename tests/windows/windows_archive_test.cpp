@@ -10,7 +10,7 @@
 
 #include "app/report_log.h"
 #include "archive/history_archive.h"
-#include "measure/record_source.h"
+#include "history/record_source.h"
 #include "support/recording_ui_port.h"
 #include "support/temp_folder.h"
 
