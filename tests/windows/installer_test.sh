@@ -229,9 +229,12 @@ new_window_shown() { [ -n "$(new_window)" ]; }
 keys alt Left Down Return
 wait_until 20 new_window_shown || fail "Help > About showed nothing"
 about=$(new_window)
-eval "$(xdotool getwindowgeometry --shell "$about")" || fail "the about window went away"
-shot about "$X" "$Y" "$WIDTH" "$HEIGHT"
-[ "$(cat "$work/colours")" -gt 1000 ] || fail "the about window shows no picture ($(cat "$work/colours") colours)"
+# Wine maps the window before it paints it: the picture is looked for until it is there.
+about_painted() {
+    eval "$(xdotool getwindowgeometry --shell "$about")" || return 1
+    shot about "$X" "$Y" "$WIDTH" "$HEIGHT" && [ "$(cat "$work/colours")" -gt 1000 ]
+}
+wait_until 20 about_painted || fail "the about window shows no picture ($(cat "$work/colours") colours)"
 step "Help > About shows its picture ($(cat "$work/colours") colours)"
 keys Escape
 xdotool mousemove --window "$window" 400 300 click 1
