@@ -32,7 +32,7 @@ public:
     QRect PlotArea() const;
 
     QSize sizeHint() const override { return {600, 220}; }
-    QSize minimumSizeHint() const override { return {300, 120}; }
+    QSize minimumSizeHint() const override { return {300, 40}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

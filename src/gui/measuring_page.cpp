@@ -108,6 +108,9 @@ MeasuringPageWidget::MeasuringPageWidget(LiveMeasurement& live, const LiveTrend&
     doseLayout->addWidget(doseIndicator_, 0, 0, Qt::AlignTop);
     doseLayout->addWidget(dose_, 0, 1);
 
+    // The value boxes keep their height; the trend takes what the window has left below them.
+    rateGroup_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    doseGroup_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     trend_ = new LiveTrendWidget(trend, this);
     spanLabel_ = new QLabel(this);
     spanLabel_->setObjectName("Label_Measure_Span");
