@@ -42,12 +42,7 @@ std::string TimeOfCsvLine(const std::string& line) {
 class ArchiveCli : public ::testing::Test, public test::SimFixture {
 protected:
     std::unique_ptr<test::Process> CliWith(const std::string& dataHome, std::vector<std::string> args) {
-        args.insert(args.begin(), KALVO_CLI_PATH);
-        test::Environment env = Env();
-        env["XDG_DATA_HOME"] = dataHome;
-        auto cli = std::make_unique<test::Process>(args, env);
-        cli->Wait();
-        return cli;
+        return Cli(std::move(args), dataHome);
     }
     // The lines from the chart's title on (history --chart prints the identification first).
     static Lines Chart(const std::string& out) {

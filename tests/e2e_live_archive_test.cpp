@@ -36,12 +36,7 @@ std::string Field(std::string line, std::size_t index) {
 class LiveArchiveCli : public ::testing::Test, public test::SimFixture {
 protected:
     std::unique_ptr<test::Process> CliIn(const std::string& dataHome, std::vector<std::string> args) {
-        args.insert(args.begin(), KALVO_CLI_PATH);
-        test::Environment env = Env();
-        env["XDG_DATA_HOME"] = dataHome;
-        auto cli = std::make_unique<test::Process>(args, env);
-        cli->Wait();
-        return cli;
+        return Cli(std::move(args), dataHome);
     }
 };
 

@@ -55,10 +55,12 @@ public:
         return sim;
     }
 
-    // Runs kalvo-cli to its end.
-    std::unique_ptr<Process> Cli(std::vector<std::string> args) {
+    // Runs kalvo-cli to its end; `dataHome`: another data folder (archive) than the fixture's.
+    std::unique_ptr<Process> Cli(std::vector<std::string> args, const std::string& dataHome = "") {
         args.insert(args.begin(), KALVO_CLI_PATH);
-        auto cli = std::make_unique<Process>(args, Env());
+        Environment env = Env();
+        if (!dataHome.empty()) env["XDG_DATA_HOME"] = dataHome;
+        auto cli = std::make_unique<Process>(args, env);
         cli->Wait();
         return cli;
     }
