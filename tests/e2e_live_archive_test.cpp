@@ -135,7 +135,8 @@ TEST_F(LiveArchiveContext, ARecognisedDeviceStartsWithItsStoredDayAndKeepsWhatIt
                                               {wall - hour / 2 + 1000, 0, 0.3, ""}};
         ASSERT_TRUE(archive->Append({"123-45678", 630, "R630"}, stored));
     }
-    context.readingStore = std::make_unique<ArchivedReadings>(path, context.log, context.ui, context.language);
+    context.readingStore = std::make_unique<ArchivedReadings>(path, context.archiveWork, context.log, context.ui,
+                                                                    context.language);
     Connect({});
     ASSERT_EQ(context.trend.Readings().size(), 2u);
     EXPECT_EQ(context.trend.Readings()[0].doseText, "1,00 uSv");
@@ -145,6 +146,7 @@ TEST_F(LiveArchiveContext, ARecognisedDeviceStartsWithItsStoredDayAndKeepsWhatIt
     ASSERT_TRUE(TickUntil([this] { return context.live.Readings() >= 1; }));
     const LiveReading read = context.trend.Readings().back();
     EXPECT_EQ(read.timeMs, wall);
+    context.readingStore->Settle();
     std::unique_ptr<LiveArchive> archive = LiveArchive::Open(path, {});
     std::optional<std::vector<LiveReading>> day = archive->LastDay("123-45678", wall);
     ASSERT_TRUE(day);

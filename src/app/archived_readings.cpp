@@ -12,43 +12,80 @@ LiveDevice LiveDeviceOf(const DeviceIdentity& identity) {
 
 }  // namespace
 
-LiveArchive* ArchivedReadings::Archive() {
-    if (archive_) return archive_.get();
-    std::string error;
-    archive_ = LiveArchive::Open(path_, {&ui_, &log_, language_}, &error);
-    if (!archive_) Failed(error);
-    return archive_.get();
+ArchivedReadings::ArchivedReadings(std::string path, WorkerThread& worker, ReportLog& log, UiPort& ui,
+                                   const InterfaceLanguage& language)
+    : worker_(worker), log_(log), ui_(ui), language_(language), store_(std::make_shared<Store>()) {
+    store_->path = std::move(path);
 }
 
-void ArchivedReadings::Failed(const std::string& why) {
-    if (failing_) return;
-    failing_ = true;
-    log_.LogError("Archive: " + why);
+LiveArchive* ArchivedReadings::Store::Archive(InterfaceLanguage language) {
+    if (archive) return archive.get();
+    std::string error;
+    std::vector<ArchiveNotice> opened;
+    archive = LiveArchive::Open(path, {nullptr, nullptr, language, &opened}, &error);
+    if (!opened.empty()) {
+        std::lock_guard lock(mutex);
+        notices.insert(notices.end(), opened.begin(), opened.end());
+    }
+    if (!archive) Failed(error);
+    return archive.get();
+}
+
+void ArchivedReadings::Store::Failed(const std::string& why) {
+    if (failing) return;
+    failing = true;
+    std::lock_guard lock(mutex);
+    errors.push_back("Archive: " + why);
+}
+
+void ArchivedReadings::Report() {
+    std::vector<ArchiveNotice> notices;
+    std::vector<std::string> errors;
+    {
+        std::lock_guard lock(store_->mutex);
+        notices.swap(store_->notices);
+        errors.swap(store_->errors);
+    }
+    ReportArchiveNotices(notices, &ui_, &log_);
+    for (const std::string& error : errors) log_.LogError(error);
 }
 
 void ArchivedReadings::Keep(const DeviceIdentity& identity, const LiveReading& reading) {
-    LiveArchive* archive = Archive();
-    if (!archive) return;
-    if (archive->Append(LiveDeviceOf(identity), reading))
-        Worked();
-    else
-        Failed(archive->LastError());
+    Report();
+    worker_.Post([store = store_, device = LiveDeviceOf(identity), reading, language = language_] {
+        LiveArchive* archive = store->Archive(language);
+        if (!archive) return;
+        if (archive->Append(device, reading))
+            store->failing = false;
+        else
+            store->Failed(archive->LastError());
+    });
 }
 
 std::vector<LiveReading> ArchivedReadings::LastDay(const DeviceIdentity& identity, std::int64_t nowMs) {
-    LiveArchive* archive = Archive();
-    if (!archive) return {};
-    std::optional<std::vector<LiveReading>> readings = archive->LastDay(FormatSerial(identity.inf1), nowMs);
-    if (!readings) {
-        Failed(archive->LastError());
-        return {};
-    }
-    return std::move(*readings);
+    std::vector<LiveReading> day = worker_.Call(
+        ui_, [store = store_, serial = FormatSerial(identity.inf1), nowMs, language = language_] {
+            LiveArchive* archive = store->Archive(language);
+            if (!archive) return std::vector<LiveReading>{};
+            std::optional<std::vector<LiveReading>> readings = archive->LastDay(serial, nowMs);
+            if (!readings) {
+                store->Failed(archive->LastError());
+                return std::vector<LiveReading>{};
+            }
+            return std::move(*readings);
+        });
+    Report();
+    return day;
+}
+
+void ArchivedReadings::Settle() {
+    worker_.Call(ui_, [] {});
+    Report();
 }
 
 void KeepReadingsInArchive(AppContext& context) {
-    context.readingStore =
-        std::make_unique<ArchivedReadings>(DefaultArchivePath(), context.log, context.ui, context.language);
+    context.readingStore = std::make_unique<ArchivedReadings>(DefaultArchivePath(), context.archiveWork, context.log,
+                                                              context.ui, context.language);
 }
 
 }  // namespace kalvo

@@ -24,6 +24,7 @@
 #include "platform/port_directory.h"
 #include "platform/stop_request.h"
 #include "platform/ui_port.h"
+#include "platform/worker_thread.h"
 
 namespace kalvo {
 
@@ -75,6 +76,9 @@ public:
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
+    // Where the archive's opens, merges, loads and appends run, away from the UI thread. Its
+    // jobs hold what they use, so it may go before or after the objects that give them.
+    WorkerThread archiveWork;
     // Keeps every reading of a recognised device; none: the readings live as long as the trend.
     std::unique_ptr<LiveReadingStore> readingStore;
     // A device was recognised: its trend starts with the stored day.

@@ -20,6 +20,8 @@ public:
     virtual void Keep(const DeviceIdentity& identity, const LiveReading& reading) = 0;
     // The device's readings of the day before `nowMs`, oldest first; empty when none can be read.
     virtual std::vector<LiveReading> LastDay(const DeviceIdentity& identity, std::int64_t nowMs) = 0;
+    // Returns when every reading given has been stored or its failure reported.
+    virtual void Settle() {}
 };
 
 }  // namespace kalvo

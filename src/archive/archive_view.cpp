@@ -10,22 +10,41 @@ bool HistoryArchiveView::Show(const std::string& serial) {
         return false;
     };
     if (history_.Downloading()) return false;
-    std::string error;
-    // Shared with the CSV writer the page keeps, so a save reads the same file later.
-    std::shared_ptr<HistoryArchive> archive = HistoryArchive::Open(path_, {&ui_, &log_, language_}, &error);
-    if (!archive) {
-        log_.LogError("Archive: " + error);
-        return fail(kArchiveUnavailable, "\r\n" + error);
+    struct Opened {
+        std::shared_ptr<HistoryArchive> archive;
+        std::string error;
+        std::vector<ArchiveNotice> notices;
+        std::string serial;
+        std::optional<ArchiveDeviceHead> head;
+        bool empty = false;
+    };
+    auto open = [&path = path_, &serial, language = language_] {
+        Opened opened;
+        opened.archive = HistoryArchive::Open(path, {nullptr, nullptr, language, &opened.notices}, &opened.error);
+        if (!opened.archive) return opened;
+        opened.serial = serial;
+        if (opened.serial.empty()) {
+            std::optional<std::string> latest = opened.archive->LatestSerial();
+            opened.empty = !latest;
+            if (!latest) return opened;
+            opened.serial = *latest;
+        }
+        opened.head = opened.archive->Head(opened.serial);
+        return opened;
+    };
+    Opened opened = worker_ ? worker_->Call(ui_, open) : open();
+    ReportArchiveNotices(opened.notices, &ui_, &log_);
+    if (!opened.archive) {
+        log_.LogError("Archive: " + opened.error);
+        return fail(kArchiveUnavailable, "\r\n" + opened.error);
     }
-
-    std::string shown = serial;
-    if (shown.empty()) {
-        std::optional<std::string> latest = archive->LatestSerial();
-        if (!latest) return fail(kArchiveEmpty);
-        shown = *latest;
-    }
+    if (opened.empty) return fail(kArchiveEmpty);
+    const std::string shown = opened.serial;
+    // Shared with the CSV writer the page keeps, so a save reads the same file later; from here
+    // on used by this thread only.
+    std::shared_ptr<HistoryArchive> archive = std::move(opened.archive);
     // Only the period shown is read, at every draw.
-    std::optional<ArchiveDeviceHead> head = archive->Head(shown);
+    const std::optional<ArchiveDeviceHead>& head = opened.head;
     if (!head || !head->hasRecords) return fail(kArchiveNoRecordsOf, shown);
 
     serial_ = shown;

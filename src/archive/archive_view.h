@@ -3,7 +3,7 @@
 // archive of the connected device (with none, of the device archived last) instead of over the
 // last download, and back.
 //
-// User-interface thread only.
+// User-interface thread only; the archive it shows is opened on the worker and then used here.
 #include <memory>
 #include <string>
 
@@ -14,11 +14,13 @@ namespace kalvo {
 
 class HistoryArchiveView {
 public:
+    // `worker`: where the archive is opened and its device looked up (a first open may check or
+    // upgrade a large file); the page's events go on meanwhile. None: on the calling thread.
     HistoryArchiveView(HistoryPage& history, UiPort& ui, LogSink& log, const InterfaceLanguage& language,
-                       std::string path)
-        : history_(history), ui_(ui), log_(log), language_(language), path_(std::move(path)) {}
+                       std::string path, WorkerThread* worker = nullptr)
+        : history_(history), ui_(ui), log_(log), language_(language), path_(std::move(path)), worker_(worker) {}
 
-    // Ticked: loads the archive of device `serial` (empty: the device of the latest download).
+    // Ticked: shows the archive of device `serial` (empty: the device of the latest download).
     // False, with a message, when there is nothing to show; the download stays shown.
     bool Show(const std::string& serial);
     // Unticked: the last download again.
@@ -33,6 +35,7 @@ private:
     LogSink& log_;
     const InterfaceLanguage& language_;
     std::string path_;
+    WorkerThread* worker_;
     std::string serial_;
 };
 

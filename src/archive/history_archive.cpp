@@ -374,6 +374,13 @@ HistoryArchive::HistoryArchive(sqlite3* db, std::string path) : db_(db), path_(s
 
 HistoryArchive::~HistoryArchive() { sqlite3_close(db_); }
 
+void ReportArchiveNotices(const std::vector<ArchiveNotice>& notices, UiPort* ui, LogSink* log) {
+    for (const ArchiveNotice& notice : notices) {
+        if (log) log->LogLine(notice.logLine);
+        if (ui) ui->ShowMessage(MessageKind::Warning, notice.message);
+    }
+}
+
 std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, const ArchiveNotices& notices,
                                                      std::string* error, std::chrono::milliseconds busyTimeout) {
     auto fail = [&](std::string why) -> std::unique_ptr<HistoryArchive> {
@@ -427,11 +434,14 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             const std::string text =
                 (state == FileState::Foreign ? kArchiveForeign : kArchiveDamaged).Pick(notices.language) +
                 kArchiveMovedTo.Pick(notices.language) + setAside + kArchiveNewStarted.Pick(notices.language);
-            if (notices.log)
-                notices.log->LogLine(std::string("# ARCHIVE: ") +
-                                     (state == FileState::Foreign ? "foreign" : "damaged") + " file moved to " +
-                                     setAside + ", new archive started");
-            if (notices.ui) notices.ui->ShowMessage(MessageKind::Warning, text);
+            const ArchiveNotice notice{std::string("# ARCHIVE: ") +
+                                           (state == FileState::Foreign ? "foreign" : "damaged") + " file moved to " +
+                                           setAside + ", new archive started",
+                                       text};
+            if (notices.kept)
+                notices.kept->push_back(notice);
+            else
+                ReportArchiveNotices({notice}, notices.ui, notices.log);
             continue;
         }
         if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = FULL") ||
@@ -1038,21 +1048,33 @@ std::string ArchiveMergeLogLine(const std::string& serial, const MergeCounts& co
 }
 
 std::optional<MergeCounts> ArchiveCompletedDownload(const std::string& path, const HistoryPage& history,
-                                                    const DeviceIdentity& identity, const ArchiveNotices& notices) {
+                                                    const DeviceIdentity& identity, const ArchiveNotices& notices,
+                                                    WorkerThread* worker) {
     if (!history.Loaded()) return std::nullopt;
-    std::string error;
-    std::unique_ptr<HistoryArchive> archive = HistoryArchive::Open(path, notices, &error);
-    std::optional<MergeCounts> counts;
-    if (archive) {
-        const ArchiveDownload download = ArchiveDownloadOf(history, identity);
-        counts = archive->Merge(download);
-        if (counts) {
-            if (notices.log) notices.log->LogLine(ArchiveMergeLogLine(download.serial, *counts));
-            return counts;
+    const ArchiveDownload download = ArchiveDownloadOf(history, identity);
+    struct Outcome {
+        std::optional<MergeCounts> counts;
+        std::string error;
+        std::vector<ArchiveNotice> notices;
+    };
+    // Touches only the download copied above and what it returns.
+    auto merge = [&path, &download, language = notices.language] {
+        Outcome outcome;
+        std::unique_ptr<HistoryArchive> archive =
+            HistoryArchive::Open(path, {nullptr, nullptr, language, &outcome.notices}, &outcome.error);
+        if (archive) {
+            outcome.counts = archive->Merge(download);
+            if (!outcome.counts) outcome.error = archive->LastError();
         }
-        error = archive->LastError();
+        return outcome;
+    };
+    const Outcome outcome = worker && notices.ui ? worker->Call(*notices.ui, merge) : merge();
+    ReportArchiveNotices(outcome.notices, notices.ui, notices.log);
+    if (outcome.counts) {
+        if (notices.log) notices.log->LogLine(ArchiveMergeLogLine(download.serial, *outcome.counts));
+        return outcome.counts;
     }
-    if (notices.log) notices.log->LogError("Archive: " + error);
+    if (notices.log) notices.log->LogError("Archive: " + outcome.error);
     return std::nullopt;
 }
 

@@ -13,7 +13,8 @@
 // committed are used neither by the chart nor by the CSV.
 //
 // Several processes (the window and kalvo-cli) may use the file at once: WAL mode and a busy
-// timeout. One object per thread; every call of one object on the thread that opened it.
+// timeout. One object is used by one thread at a time: it may be opened on a worker and handed
+// to another thread once the worker is done with it (WorkerThread::Call's return).
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,7 @@
 #include "link/device_identity.h"
 #include "platform/log_sink.h"
 #include "platform/ui_port.h"
+#include "platform/worker_thread.h"
 
 struct sqlite3;
 
@@ -42,13 +44,23 @@ class HistoryPage;
 // when neither variable is set. On Windows %LOCALAPPDATA%\kalvo\history.sqlite.
 std::string DefaultArchivePath();
 
+// What an open has to tell the user: a file set aside, for the report log and a warning box.
+struct ArchiveNotice {
+    std::string logLine;
+    std::string message;
+};
+
 // Where the archive reports: a file set aside goes to the UI port (a warning box) and to the
-// report log.
+// report log. An open on another thread than the user interface's keeps its notices in `kept`
+// instead, for that thread to report (ReportArchiveNotices).
 struct ArchiveNotices {
     UiPort* ui = nullptr;
     LogSink* log = nullptr;
     InterfaceLanguage language = InterfaceLanguage::English;
+    std::vector<ArchiveNotice>* kept = nullptr;
 };
+
+void ReportArchiveNotices(const std::vector<ArchiveNotice>& notices, UiPort* ui, LogSink* log);
 
 // One download as the archive takes it.
 struct ArchiveDownload {
@@ -312,8 +324,10 @@ std::string ArchiveMergeLogLine(const std::string& serial, const MergeCounts& co
 
 // What the window and kalvo-cli call when a download has completed: opens the archive at
 // `path`, merges, writes the report-log line. A failure is reported (report log and the
-// returned nullopt) and never fails the download.
+// returned nullopt) and never fails the download. With a `worker` (and a UI port in `notices`)
+// the open and the merge run there while the caller's events go on.
 std::optional<MergeCounts> ArchiveCompletedDownload(const std::string& path, const HistoryPage& history,
-                                                    const DeviceIdentity& identity, const ArchiveNotices& notices);
+                                                    const DeviceIdentity& identity, const ArchiveNotices& notices,
+                                                    WorkerThread* worker = nullptr);
 
 }  // namespace kalvo

@@ -9,7 +9,7 @@
 // it committed (only a power loss may take the last ones). The roll-up runs inside an append at
 // most about once an hour of reading time, a bounded number of readings each time.
 //
-// One object per thread; every call on the thread that opened it.
+// One object is used by one thread at a time (see HistoryArchive).
 #include <chrono>
 #include <cstdint>
 #include <functional>

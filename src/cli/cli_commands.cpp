@@ -405,6 +405,13 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
     // Every reading goes to the archive as the window's do.
     KeepReadingsInArchive(context);
 #endif
+    // Every reading given is stored, or its failure logged, before the report is written.
+    struct Settled {
+        AppContext& context;
+        ~Settled() {
+            if (context.readingStore) context.readingStore->Settle();
+        }
+    } settled{context};
     if (!ConnectAndIdentify(context, ui, options.port, out, err)) return kExitFailure;
     LiveMeasurement& live = context.live;
     if (!live.MeasurementAccessCheck()) {

@@ -54,7 +54,8 @@ HistoryPageWidget::HistoryPageWidget(AppContext& context, QWidget* parent)
     : QWidget(parent),
       context_(context),
       history_(context.history),
-      archiveView_(context.history, context.ui, context.log, context.language, DefaultArchivePath()),
+      archiveView_(context.history, context.ui, context.log, context.language, DefaultArchivePath(),
+                   &context.archiveWork),
       language_(context.language) {
     setObjectName("TabSheet_DevHistory");
 
@@ -166,7 +167,7 @@ void HistoryPageWidget::ReadClick() {
     // Every completed download goes into the archive; a failed archive is only reported.
     if (starts && history_.Loaded())
         ArchiveCompletedDownload(DefaultArchivePath(), history_, context_.identity,
-                                 {&context_.ui, &context_.log, context_.language});
+                                 {&context_.ui, &context_.log, context_.language}, &context_.archiveWork);
     // The download showed itself; with the box ticked the archive follows, now holding it.
     if (starts && archiveWanted_) archiveWanted_ = archiveView_.Show(ConnectedSerial());
     Refresh();

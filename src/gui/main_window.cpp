@@ -327,6 +327,8 @@ void MainWindow::FormDestroy() {
     bool started = !context_.tempFolder.empty();
     instance_.Release();
     if (started) options_.StorePage(pages_->currentIndex());
+    // The last readings are stored, or their failure said, before the report is closed.
+    if (context_.readingStore) context_.readingStore->Settle();
     // A wrong address is said in the report, not taken for "no server".
     const ConfiguredServer server = ReadConfiguredUpdateServer(ConfigFilePath());
     const std::string addressError = UpdateServerAddressError(server, InterfaceLanguage::English);
