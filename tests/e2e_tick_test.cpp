@@ -72,8 +72,11 @@ TEST_F(TickAgainstSim, IdentifiesASecondAfterConnectingAndResetsWhenTheDeviceGoe
     ASSERT_TRUE(TickUntil([this] { return tick.DeviceRecognised(); }, 50));
     EXPECT_EQ(Identifications(), 2);
 
+    // The trend is the device's: the next device's readings never join its series.
+    context.trend.Append({1000, 0, 0.12, ""});
     sim.reset();  // unplugged
     ASSERT_TRUE(TickUntil([this] { return !tick.DeviceRecognised(); }, 200));
+    EXPECT_TRUE(context.trend.Readings().empty());
     EXPECT_EQ(ui.calls.back(), "status 0: Waiting Connection");
     EXPECT_EQ(tick.State(), IdentificationState::NotIdentified);
     EXPECT_FALSE(tick.Pages().r630TabVisible);

@@ -76,6 +76,8 @@ void ProcessingTick::ForgetDevice() {
     context_.identity = DeviceIdentity{};
     pages_ = DevicePages{};
     recognised_ = false;
+    // A series is one device's; a device found again gets its stored day back.
+    context_.trend.Clear();
     connectionStart_ = clock_();
 }
 

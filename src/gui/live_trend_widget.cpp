@@ -96,14 +96,15 @@ void LiveTrendWidget::paintEvent(QPaintEvent*) {
     const std::int64_t to = ToMs();
     const std::vector<TrendColumn> columns = DecimateColumns(shown, from, to, plot.width());
 
-    // The value axis over the data; the threshold joins it when it is near enough to matter.
+    // The value axis over the data and the threshold: how far the rate is from the threshold is
+    // what the line is for, so it is always in sight.
     double low = shown.front().value, high = low;
     for (const TrendColumn& column : columns) {
         if (column.count == 0) continue;
         low = std::min(low, column.minimum);
         high = std::max(high, column.maximum);
     }
-    if (threshold_ && *threshold_ <= std::max(high * 4, 1e-9) && *threshold_ >= low / 4) {
+    if (threshold_) {
         low = std::min(low, *threshold_);
         high = std::max(high, *threshold_);
     }
