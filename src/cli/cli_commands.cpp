@@ -430,6 +430,8 @@ int RunMeasure(AppContext& context, ConsoleUiPort& ui, const CliOptions& options
         ui.Wait(50);
         if (ui.StopRequested()) return kExitFailure;
         if (live.Readings() > printed) {
+            // What is printed is stored: a script reading the output can rely on the archive.
+            if (context.readingStore) context.readingStore->Settle();
             ++printed;
             lastProgress = TickCount();
             out << live.Page().rateText;
