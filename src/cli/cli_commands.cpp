@@ -126,7 +126,11 @@ std::string CliUsage() {
            "                               into the archive as device S\n"
            "                               T is \"YYYY-MM-DD hh:mm:ss\"; every history download and\n"
            "                               every reading of measure is kept in\n"
+#ifdef _WIN32
+           "                               %LOCALAPPDATA%\\kalvo\\history.sqlite\n"
+#else
            "                               $XDG_DATA_HOME/kalvo/history.sqlite\n"
+#endif
            "\n"
            "Options for every command:\n"
            "  --log FILE                   write the report log to FILE at exit\n"
