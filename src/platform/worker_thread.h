@@ -48,7 +48,8 @@ public:
 
     // Runs `job` on the worker after every job given before it and returns its result (an
     // exception it throws is thrown here). Meanwhile the calling thread goes on processing its
-    // events through `ui`, so a window stays responsive; the wait sleeps between them.
+    // events through `ui`, so a window stays responsive; the wait sleeps between them. Never
+    // from a job: it would wait for itself.
     template <class Job>
     std::invoke_result_t<Job&> Call(UiPort& ui, Job job) {
         using Result = std::invoke_result_t<Job&>;
