@@ -205,8 +205,9 @@ bool LeftUnclean(const std::string& path) {
 
 // `unclean`: the full check is run; otherwise only when the file's size disagrees with its header.
 // The check reads every page, so a clean open of a large file goes without it; a damaged page
-// met later is reported by the query that meets it.
-FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFailure& failure) {
+// met later is reported by the query that meets it. `shared`: another connection is alive, so a
+// WAL and a size that has not caught up with it are its work in progress: no check at all.
+FileState Examine(sqlite3* db, const std::string& path, bool unclean, bool shared, SqliteFailure& failure) {
     switch (ExamineHeader(path, failure)) {
         case Header::Implausible: return FileState::Damaged;
         case Header::Unreadable: return FileState::Unusable;
@@ -222,6 +223,7 @@ FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFail
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
     if (*version != kSchemaVersion && *version != kSchemaWithoutDaySums) return FileState::Foreign;
+    if (shared) return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
     if (!unclean) {
         std::optional<std::int64_t> pages = QueryInt(db, "PRAGMA page_count");
         if (!pages) return FailedQuery(db, failure);
@@ -370,7 +372,10 @@ ArchiveDownload ArchiveDownloadOf(const HistoryPage& history, const DeviceIdenti
     return download;
 }
 
-HistoryArchive::HistoryArchive(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+std::string ArchiveLockPath(const std::string& archivePath) { return archivePath + ".lock"; }
+
+HistoryArchive::HistoryArchive(sqlite3* db, std::string path, PresenceLock presence)
+    : db_(db), path_(std::move(path)), presence_(std::move(presence)) {}
 
 HistoryArchive::~HistoryArchive() { sqlite3_close(db_); }
 
@@ -389,17 +394,21 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
     if (path.empty()) return fail("no data folder (neither XDG_DATA_HOME nor HOME is set)");
     if (!MakeFolders(std::filesystem::path(path).parent_path())) return fail("cannot create the folder of " + path);
 
+    // Held before the file is looked at, so that a connection opened meanwhile sees this one. No
+    // lock file (a read-only folder): nothing is known of the others and the open goes as if alone.
+    PresenceLock presence(ArchiveLockPath(path));
+    const bool shared = presence.CompanyFound() == PresenceLock::Company::Others;
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
         SqliteFailure failure;
         // Looked at before SQLite opens the file, which may replay or remove what was left.
-        const bool unclean = LeftUnclean(path);
+        const bool unclean = !shared && LeftUnclean(path);
         sqlite3* db = OpenConnection(path, busyTimeout, failure);
         if (!db) return unusable(failure);
         // The file is only looked at until it is known to be ours: closing must not checkpoint a
         // damaged file's WAL into it or delete the WAL.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        FileState state = Examine(db, path, unclean, failure);
+        FileState state = Examine(db, path, unclean, shared, failure);
         if (state == FileState::Unusable) {
             sqlite3_close(db);
             return unusable(failure);
@@ -441,7 +450,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             return unusable(failure);
         }
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
-        std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path));
+        std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path, std::move(presence)));
         archive->setAside_ = setAside;
         return archive;
     }

@@ -13,7 +13,10 @@
 // committed are used neither by the chart nor by the CSV.
 //
 // Several processes (the window and kalvo-cli) may use the file at once: WAL mode and a busy
-// timeout. One object per thread; every call of one object on the thread that opened it.
+// timeout. Every open connection holds the lock file beside the archive (ArchiveLockPath), so an
+// open learns whether another connection is alive: only one that is alone takes what it finds left
+// over (a WAL not checkpointed) for the sign of a crash and checks the file. One thread at a time
+// per object: it may be handed to another thread between calls.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -30,6 +33,7 @@
 #include "i18n/language.h"
 #include "link/device_identity.h"
 #include "platform/log_sink.h"
+#include "platform/presence_lock.h"
 #include "platform/ui_port.h"
 
 struct sqlite3;
@@ -41,6 +45,10 @@ class HistoryPage;
 // $XDG_DATA_HOME/kalvo/history.sqlite, else $HOME/.local/share/kalvo/history.sqlite; empty
 // when neither variable is set. On Windows %LOCALAPPDATA%\kalvo\history.sqlite.
 std::string DefaultArchivePath();
+
+// The lock file every open connection of the archive at `archivePath` holds: "<path>.lock". It
+// stays in place for good (removing it would let two openers lock two files).
+std::string ArchiveLockPath(const std::string& archivePath);
 
 // Where the archive reports: a file set aside goes to the UI port (a warning box) and to the
 // report log.
@@ -276,7 +284,7 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
-    HistoryArchive(sqlite3* db, std::string path);
+    HistoryArchive(sqlite3* db, std::string path, PresenceLock presence);
 
     struct KeyedRecord {
         HistoryRecord record;
@@ -299,6 +307,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    PresenceLock presence_;
     std::string setAside_;
     std::string lastError_;
 };

@@ -9,7 +9,7 @@
 // it committed (only a power loss may take the last ones). The roll-up runs inside an append at
 // most about once an hour of reading time, a bounded number of readings each time.
 //
-// One object per thread; every call on the thread that opened it.
+// One thread at a time per object: it may be handed to another thread between calls.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -87,7 +87,7 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
-    LiveArchive(sqlite3* db, std::string path);
+    LiveArchive(sqlite3* db, std::string path, PresenceLock presence);
     struct Known {
         std::int64_t id = 0;
         int boardCode = 0;
@@ -98,6 +98,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    PresenceLock presence_;
     std::string lastError_;
     std::unordered_map<std::string, Known> devices_;
     // Per serial: the reading time of the last roll-up, and whether it left readings behind.

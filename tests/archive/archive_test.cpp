@@ -380,6 +380,64 @@ TEST_F(ArchiveTest, ADamagedPageMetAfterACleanOpenIsReported) {
     EXPECT_NE(checked->SetAsideName(), "");
 }
 
+// A WAL left by a connection still alive (the window's readings while it merges a download,
+// kalvo-cli beside the window) is its work, not a crash's: the open goes without the full check,
+// which would find the page damaged here. Once its process is killed, the next open checks.
+TEST_F(ArchiveTest, AWalOfAConnectionStillAliveIsNoSignOfACrash) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 9000, 7);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 6000})));
+    }
+    std::string bytes = ReadFile(Path());
+    ASSERT_GT(bytes.size(), 40u * 4096);
+    for (std::size_t i = bytes.size() / 2 / 4096 * 4096; i < bytes.size() / 2 + 4 * 4096; ++i)
+        bytes[i] = static_cast<char>(0x55 + i % 7);
+    WriteFile(Path(), bytes);
+
+    {
+        auto holder = Open();
+        ASSERT_TRUE(holder);
+        ASSERT_TRUE(holder->Merge(Download({all.begin() + 6000, all.begin() + 7500})));
+        ASSERT_GT(fs::file_size(Path() + "-wal"), 0u);
+        auto second = Open();
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->SetAsideName(), "");
+    }
+
+    int merged[2], hold[2];
+    ASSERT_EQ(::pipe(merged), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto archive = HistoryArchive::Open(Path(), {});
+        if (!archive || !archive->Merge(Download({all.begin() + 7500, all.end()}))) ::_exit(3);
+        char byte = 'x';
+        if (::write(merged[1], &byte, 1) != 1) ::_exit(4);
+        ::read(hold[0], &byte, 1);  // until killed
+        ::_exit(5);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(merged[0], &byte, 1), 1);
+    ASSERT_GT(fs::file_size(Path() + "-wal"), 0u);
+    EXPECT_EQ(Open()->SetAsideName(), "");
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    for (int fd : {merged[0], merged[1], hold[0], hold[1]}) ::close(fd);
+
+    auto checked = Open();
+    ASSERT_TRUE(checked);
+    EXPECT_NE(checked->SetAsideName(), "");
+    // The lock file is the place's, not the damaged file's: it stays.
+    EXPECT_TRUE(fs::exists(Path() + ".lock"));
+    EXPECT_FALSE(fs::exists(checked->SetAsideName() + ".lock"));
+}
+
 // What the window's Archive box needs: the last device used, and Save CSV of the period shown
 // through the save's usual questions, streamed from the archive.
 TEST_F(ArchiveTest, TheWindowSavesThePeriodShownFromTheArchive) {
