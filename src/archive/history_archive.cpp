@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -460,6 +461,15 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
 std::vector<HistoryArchive::KeyedRecord> HistoryArchive::Keyed(const std::vector<HistoryRecord>& records) {
     std::vector<KeyedRecord> keyed;
     keyed.reserve(records.size());
+    // A ring whose clock never went back numbers each start's records as they come.
+    if (std::is_sorted(records.begin(), records.end(),
+                       [](const HistoryRecord& a, const HistoryRecord& b) { return a.startTime < b.startTime; })) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const bool again = i > 0 && records[i - 1].startTime == records[i].startTime;
+            keyed.push_back({records[i], again ? keyed.back().occurrence + 1 : 0});
+        }
+        return keyed;
+    }
     std::unordered_map<std::uint32_t, std::uint32_t> seen;
     for (const HistoryRecord& record : records) keyed.push_back({record, seen[record.startTime]++});
     return keyed;
@@ -551,17 +561,25 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     Statement addDownload(db_,
                           "INSERT INTO downloads(device, taken_at, device_time, imported, sensors, sensitivity,"
                           " calibration_x100) VALUES(?, ?, ?, ?, ?, ?, ?)");
-    Statement find(db_,
-                   "SELECT status, commit_byte, spare2, pulses, length, spare14 FROM records"
-                   " WHERE device = ? AND start = ? AND occurrence = ?");
+    // The device's rows in key order over a span of starts: a batch's stored rows are read in one
+    // walk beside its sorted keys instead of one look-up per record.
+    Statement stored(db_,
+                     "SELECT start, occurrence, status, commit_byte, spare2, pulses, length, spare14 FROM records"
+                     " WHERE device = ?1 AND start BETWEEN ?2 AND ?3 ORDER BY start, occurrence");
     Statement insert(db_,
                      "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
                      " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                      " ON CONFLICT(device, start, occurrence) DO NOTHING");
+    constexpr std::size_t kRun = 32;
+    std::string many = "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
+                       " spare14, download) VALUES";
+    for (std::size_t r = 0; r < kRun; ++r) many += r == 0 ? "(?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?)";
+    many += " ON CONFLICT(device, start, occurrence) DO NOTHING";
+    Statement insertMany(db_, many.c_str());
     Statement update(db_,
                      "UPDATE records SET status = ?, commit_byte = ?, spare2 = ?, pulses = ?, length = ?,"
                      " spare14 = ?, download = ? WHERE device = ? AND start = ? AND occurrence = ?");
-    if (!addDownload.Ok() || !find.Ok() || !insert.Ok() || !update.Ok()) return failed();
+    if (!addDownload.Ok() || !stored.Ok() || !insert.Ok() || !insertMany.Ok() || !update.Ok()) return failed();
 
     MergeCounts counts;
     std::uint32_t merged = 0;
@@ -585,104 +603,177 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     };
     std::map<std::uint32_t, DayDelta> addedTo;
     std::set<std::uint32_t> replacedIn;
-    std::size_t part = 0;
-    KeyedRecord keyed;
-    bool expectNew = false;
-    for (;;) {
-        const Fed fed = feed(part, keyed);
-        if (fed == Fed::End) break;
-        if (fed == Fed::Failed || part >= downloadIds.size()) {
-            Exec(db_, "ROLLBACK");
-            return std::nullopt;
-        }
-        const HistoryRecord& record = keyed.record;
-        const std::uint32_t occurrence = keyed.occurrence;
-        const std::int64_t downloadId = downloadIds[part];
-        {
-            // A ring arrives as a run of records already held, then a run of new ones: each record
-            // is first tried the way the one before it went, so most take one look at the key.
-            auto tryInsert = [&]() -> int {
-                insert.Reset();
-                insert.Bind(1, device)
-                    .Bind(2, record.startTime)
-                    .Bind(3, occurrence)
-                    .Bind(4, record.status)
-                    .Bind(5, record.commit)
-                    .Bind(6, record.spare2)
-                    .Bind(7, record.pulses)
-                    .Bind(8, record.length)
-                    .Bind(9, record.spare14)
-                    .Bind(10, downloadId);
-                if (insert.Step() != SQLITE_DONE) return -1;
-                return sqlite3_changes(db_) == 1 ? 1 : 0;
-            };
-            int held = -1;  // 1: the key is held (find has its row), 0: the record went in
-            if (expectNew) {
-                const int inserted = tryInsert();
-                if (inserted < 0) return failed();
-                if (inserted == 0) {
-                    find.Reset();
-                    find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-                    if (find.Step() != SQLITE_ROW) return failed();
+
+    // Records are taken a batch at a time (an import streams its file), each batch in key order:
+    // its stored rows read in one walk, then its writes.
+    struct Pending {
+        KeyedRecord keyed;
+        std::size_t part = 0;
+        enum Action : std::uint8_t { Add, Keep, Replace } action = Add;
+    };
+    constexpr std::size_t kBatch = 16384;
+    // Rows of the device between two keys of a batch that the walk steps over before it looks the
+    // next key up instead: what keeps a batch whose starts are far apart from reading between them.
+    constexpr int kStepsBeforeSeek = 16;
+    std::vector<Pending> batch;
+    std::vector<std::uint32_t> order;
+    auto keyLess = [](const KeyedRecord& a, const KeyedRecord& b) {
+        return a.record.startTime != b.record.startTime ? a.record.startTime < b.record.startTime
+                                                        : a.occurrence < b.occurrence;
+    };
+    auto sameKey = [](const KeyedRecord& a, const KeyedRecord& b) {
+        return a.record.startTime == b.record.startTime && a.occurrence == b.occurrence;
+    };
+    auto mergeBatch = [&]() -> bool {
+        order.resize(batch.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        // Equal keys keep the order they came in (a later copy goes over an earlier one).
+        auto before = [&](std::uint32_t a, std::uint32_t b) {
+            if (keyLess(batch[a].keyed, batch[b].keyed)) return true;
+            return sameKey(batch[a].keyed, batch[b].keyed) && a < b;
+        };
+        if (!std::is_sorted(order.begin(), order.end(), before)) std::sort(order.begin(), order.end(), before);
+        const std::int64_t last = batch[order.back()].keyed.record.startTime;
+        auto seek = [&](std::int64_t from) {
+            stored.Reset();
+            stored.Bind(1, device).Bind(2, from).Bind(3, last);
+            return stored.Step();
+        };
+        int step = seek(batch[order.front()].keyed.record.startTime);
+        std::optional<HistoryRecord> held;  // the stored row of the key at hand, as the batch leaves it
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            Pending& pending = batch[order[i]];
+            const HistoryRecord& record = pending.keyed.record;
+            if (i == 0 || !sameKey(batch[order[i - 1]].keyed, pending.keyed)) {
+                held.reset();
+                int steps = 0;
+                bool sought = false;
+                for (;;) {
+                    if (step != SQLITE_ROW) break;
+                    const auto rowStart = static_cast<std::uint32_t>(stored.Int(0));
+                    const auto rowOccurrence = static_cast<std::uint32_t>(stored.Int(1));
+                    if (rowStart > record.startTime ||
+                        (rowStart == record.startTime && rowOccurrence >= pending.keyed.occurrence)) {
+                        if (rowStart == record.startTime && rowOccurrence == pending.keyed.occurrence) {
+                            HistoryRecord row = record;
+                            row.status = static_cast<std::uint8_t>(stored.Int(2));
+                            row.commit = static_cast<std::uint8_t>(stored.Int(3));
+                            row.spare2 = static_cast<std::uint16_t>(stored.Int(4));
+                            row.pulses = static_cast<std::uint32_t>(stored.Int(5));
+                            row.length = static_cast<std::uint16_t>(stored.Int(6));
+                            row.spare14 = static_cast<std::uint16_t>(stored.Int(7));
+                            held = row;
+                        }
+                        break;
+                    }
+                    if (!sought && ++steps > kStepsBeforeSeek) {
+                        sought = true;
+                        step = seek(record.startTime);
+                    } else {
+                        step = stored.Step();
+                    }
                 }
-                held = inserted == 1 ? 0 : 1;
+                if (step != SQLITE_ROW && step != SQLITE_DONE) return false;
+            }
+            // An import never replaces what a download brought: the file carries less.
+            if (!held) {
+                pending.action = Pending::Add;
+                held = record;
+            } else if (*held == record || imported) {
+                pending.action = Pending::Keep;
             } else {
-                find.Reset();
-                find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-                const int step = find.Step();
-                if (step == SQLITE_ROW) {
-                    held = 1;
-                } else if (step == SQLITE_DONE) {
-                    if (tryInsert() != 1) return failed();
-                    held = 0;
-                } else {
-                    return failed();
+                pending.action = Pending::Replace;
+                held = record;
+            }
+        }
+        stored.Reset();  // no read stays open across the writes
+
+        // Added rows go in kRun to a statement: a row then costs SQLite's insert, hardly the statement's.
+        std::array<const Pending*, kRun> run{};
+        std::size_t inRun = 0;
+        auto insertRun = [&](Statement& into) {
+            into.Reset();
+            int at = 0;
+            for (std::size_t r = 0; r < inRun; ++r) {
+                const HistoryRecord& record = run[r]->keyed.record;
+                into.Bind(at + 1, device)
+                    .Bind(at + 2, record.startTime)
+                    .Bind(at + 3, run[r]->keyed.occurrence)
+                    .Bind(at + 4, record.status)
+                    .Bind(at + 5, record.commit)
+                    .Bind(at + 6, record.spare2)
+                    .Bind(at + 7, record.pulses)
+                    .Bind(at + 8, record.length)
+                    .Bind(at + 9, record.spare14)
+                    .Bind(at + 10, downloadIds[run[r]->part]);
+                at += 10;
+                // The rest of a run too short for the statement of many goes one by one.
+                if (&into == &insert && r + 1 < inRun) {
+                    if (into.Step() != SQLITE_DONE) return false;
+                    into.Reset();
+                    at = 0;
                 }
             }
-            expectNew = held == 0;
-            if (held == 0) {
+            inRun = 0;
+            return into.Step() == SQLITE_DONE;
+        };
+        std::uint32_t lastDay = 0;
+        DayDelta* day = nullptr;
+        for (const std::uint32_t index : order) {
+            const Pending& pending = batch[index];
+            const HistoryRecord& record = pending.keyed.record;
+            const std::int64_t downloadId = downloadIds[pending.part];
+            if (pending.action == Pending::Add) {
+                run[inRun++] = &pending;
+                if (inRun == kRun && !insertRun(insertMany)) return false;
                 if (record.Counts()) {
-                    DayDelta& day = addedTo[record.startTime / 86400];
-                    day.pulses += record.pulses;
-                    day.seconds += record.length == 0 ? 1 : record.length;
+                    const std::uint32_t dayOf = record.startTime / 86400;
+                    if (!day || dayOf != lastDay) day = &addedTo[lastDay = dayOf];
+                    day->pulses += record.pulses;
+                    day->seconds += record.length == 0 ? 1 : record.length;
                     if (record.length >= 10)
-                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
-                    ++day.records;
+                        day->maxRate = std::max<std::int64_t>(day->maxRate, std::int64_t{record.pulses} * 10 / record.length);
+                    ++day->records;
                 }
                 ++counts.added;
-                used[part] = true;
+                used[pending.part] = true;
+            } else if (pending.action == Pending::Replace) {
+                update.Reset();
+                update.Bind(1, record.status)
+                    .Bind(2, record.commit)
+                    .Bind(3, record.spare2)
+                    .Bind(4, record.pulses)
+                    .Bind(5, record.length)
+                    .Bind(6, record.spare14)
+                    .Bind(7, downloadId)
+                    .Bind(8, device)
+                    .Bind(9, record.startTime)
+                    .Bind(10, pending.keyed.occurrence);
+                if (update.Step() != SQLITE_DONE) return false;
+                replacedIn.insert(record.startTime / 86400);
+                ++counts.updated;
+                used[pending.part] = true;
             } else {
-                HistoryRecord kept = record;
-                kept.status = static_cast<std::uint8_t>(find.Int(0));
-                kept.commit = static_cast<std::uint8_t>(find.Int(1));
-                kept.spare2 = static_cast<std::uint16_t>(find.Int(2));
-                kept.pulses = static_cast<std::uint32_t>(find.Int(3));
-                kept.length = static_cast<std::uint16_t>(find.Int(4));
-                kept.spare14 = static_cast<std::uint16_t>(find.Int(5));
-                // An import never replaces what a download brought: the file carries less.
-                if (kept == record || imported) {
-                    ++counts.unchanged;
-                } else {
-                    update.Reset();
-                    update.Bind(1, record.status)
-                        .Bind(2, record.commit)
-                        .Bind(3, record.spare2)
-                        .Bind(4, record.pulses)
-                        .Bind(5, record.length)
-                        .Bind(6, record.spare14)
-                        .Bind(7, downloadId)
-                        .Bind(8, device)
-                        .Bind(9, record.startTime)
-                        .Bind(10, occurrence);
-                    if (update.Step() != SQLITE_DONE) return failed();
-                    replacedIn.insert(record.startTime / 86400);
-                    ++counts.updated;
-                    used[part] = true;
-                }
+                ++counts.unchanged;
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
         }
+        if (inRun > 0 && !insertRun(insert)) return false;
+        batch.clear();
+        return true;
+    };
+
+    for (;;) {
+        Pending pending;
+        const Fed fed = feed(pending.part, pending.keyed);
+        if (fed == Fed::Failed || (fed == Fed::Record && pending.part >= downloadIds.size())) {
+            Exec(db_, "ROLLBACK");
+            return std::nullopt;
+        }
+        if (fed == Fed::Record) batch.push_back(pending);
+        if ((fed == Fed::End || batch.size() >= kBatch) && !batch.empty() && !mergeBatch()) return failed();
+        if (fed == Fed::End) break;
     }
     {
         Statement drop(db_, "DELETE FROM day_sums WHERE device = ? AND day = ?");

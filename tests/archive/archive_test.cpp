@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/report_log.h"
@@ -176,6 +177,34 @@ TEST_F(ArchiveTest, OverlappingDownloadsAreHeldOnceAndTheLaterCopyWins) {
     EXPECT_EQ(archive->LastError(), "device 123-45678 is archived as an R630, not an R520; nothing merged");
     EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), expected);
     EXPECT_EQ(archive->Device("123-45678")->downloads, downloads);
+
+    // A download whose records lie far apart among those held, newest first (a clock set back):
+    // every 50th held record, some grown, and a new one a second after each.
+    std::map<std::uint32_t, int> starts;
+    for (const HistoryRecord& record : expected) ++starts[record.startTime];
+    std::vector<HistoryRecord> sparse;
+    MergeCounts sparseCounts;
+    for (std::size_t i = expected.size(); i-- > 0;) {
+        if (i % 50 != 3 || starts[expected[i].startTime] != 1 || starts.count(expected[i].startTime + 1)) continue;
+        HistoryRecord held = expected[i], added = expected[i];
+        if (i % 150 == 3) {
+            held.pulses = expected[i].pulses += 3;
+            ++sparseCounts.updated;
+        } else {
+            ++sparseCounts.unchanged;
+        }
+        added.startTime += 1;
+        ++sparseCounts.added;
+        sparse.push_back(added);
+        sparse.push_back(held);
+    }
+    ASSERT_GT(sparseCounts.updated, 5u);
+    for (const HistoryRecord& record : sparse)
+        if (starts.count(record.startTime) == 0) expected.push_back(record);
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const HistoryRecord& a, const HistoryRecord& b) { return a.startTime < b.startTime; });
+    EXPECT_EQ(archive->Merge(Download(sparse)), sparseCounts);
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), expected);
 
     EXPECT_EQ(ArchiveMergeLogLine("123-45678", {1200, 3, 64079}),
               "# ARCHIVE: 1200 new records of 123-45678 (3 updated, 64079 unchanged)");
