@@ -3,11 +3,11 @@
 // records) new and again, the year, month and day charts read from the file as the window draws
 // them, the CSV of one month, the import of a saved CSV (its own process), and the peak memory.
 //
-//   build-bench/bench/archive_bench [--records N] [--dir DIR] [--reuse] [--import-days D]
+//   build-bench/bench/archive_bench [--records N] [--dir DIR] [--reuse] [--older] [--import-days D]
 //
 // --reuse keeps an archive already in DIR (building ten years takes a while); every run merges
 // its rings after the newest record there. An archive of the version before the day sums gets
-// them at its first open, timed apart.
+// them at its first open, timed apart; --older first turns the archive into one of that version.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +20,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <sqlite3.h>
 
 #include "archive/history_archive.h"
 #include "history/history_chart.h"
@@ -107,13 +109,14 @@ int main(int argc, char** argv) {
     std::uint32_t records = 1000000;
     std::uint32_t importDays = 0;
     std::string dir;
-    bool reuse = false;
+    bool reuse = false, older = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : "";
         if (arg == "--records") records = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10)), ++i;
         else if (arg == "--dir") dir = value, ++i;
         else if (arg == "--reuse") reuse = true;
+        else if (arg == "--older") older = true;
         else if (arg == "--import-days") importDays = static_cast<std::uint32_t>(std::strtoul(value, nullptr, 10)), ++i;
         else if (arg == "--import-only" && i + 2 < argc) return ImportOnly(argv[i + 1], argv[i + 2]);
     }
@@ -127,7 +130,8 @@ int main(int argc, char** argv) {
     const std::string path = dir + "/history.sqlite";
     std::printf("archive %s\n", path.c_str());
 
-    if (!reuse || !std::filesystem::exists(path)) {
+    const bool built = !reuse || !std::filesystem::exists(path);
+    if (built) {
         std::filesystem::remove(path);
         // As a device's downloads leave it: rings that overlap by half.
         const auto start = Clock::now();
@@ -140,7 +144,16 @@ int main(int argc, char** argv) {
         }
         std::printf("build: %u records in %.0f ms (peak memory so far %.1f MiB)\n", records, Ms(Clock::now() - start),
                     PeakMiB());
-    } else {
+    }
+    if (older) {
+        // As the version before the day sums left it.
+        sqlite3* db = nullptr;
+        if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "DROP TABLE day_sums; PRAGMA user_version = 1", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return 1;
+        sqlite3_close(db);
+    }
+    if (older || !built) {
         const auto start = Clock::now();
         auto archive = HistoryArchive::Open(path, {});
         if (!archive) return 1;

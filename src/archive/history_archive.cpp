@@ -254,19 +254,44 @@ sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyT
     return db;
 }
 
-// Adds the day sums to an archive of the version before them, once, in one transaction.
+// Adds the day sums to an archive of the version before them, once, in one transaction. One walk
+// over the records in key order: a device's days come one after another, so each day is summed
+// as it goes and written once, with no sort of every record (what a GROUP BY over them costs).
 bool AddDaySums(sqlite3* db) {
     if (!Exec(db, "BEGIN IMMEDIATE")) return false;
     // Another process may have done it in the meantime.
     std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
     if (version && *version == kSchemaVersion) return Exec(db, "COMMIT");
     const std::string pragma = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") &&
-        Exec(db,
-             "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
-             " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
-             " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
-             " FROM records WHERE commit_byte = 0 GROUP BY device, start / 86400") &&
+    auto sumDays = [db] {
+        Statement walk(db,
+                       "SELECT device, start, pulses, length FROM records WHERE commit_byte = 0"
+                       " ORDER BY device, start, occurrence");
+        Statement add(db, "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records) VALUES(?, ?, ?, ?, ?, ?)");
+        if (!walk.Ok() || !add.Ok()) return false;
+        std::int64_t device = -1, day = -1, pulses = 0, seconds = 0, maxRate = 0, records = 0;
+        auto flush = [&] {
+            if (records == 0) return true;
+            add.Reset();
+            add.Bind(1, device).Bind(2, day).Bind(3, pulses).Bind(4, seconds).Bind(5, maxRate).Bind(6, records);
+            pulses = seconds = maxRate = records = 0;
+            return add.Step() == SQLITE_DONE;
+        };
+        int step = 0;
+        while ((step = walk.Step()) == SQLITE_ROW) {
+            const std::int64_t rowDevice = walk.Int(0), rowDay = walk.Int(1) / 86400;
+            if ((rowDevice != device || rowDay != day) && !flush()) return false;
+            device = rowDevice;
+            day = rowDay;
+            const std::int64_t rowPulses = walk.Int(2), length = walk.Int(3);
+            pulses += rowPulses;
+            seconds += std::max<std::int64_t>(length, 1);
+            if (length >= 10) maxRate = std::max(maxRate, rowPulses * 10 / length);
+            ++records;
+        }
+        return step == SQLITE_DONE && flush();
+    };
+    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") && sumDays() &&
         Exec(db, pragma.c_str()) && Exec(db, "COMMIT"))
         return true;
     Exec(db, "ROLLBACK");
