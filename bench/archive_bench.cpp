@@ -181,6 +181,10 @@ int main(int argc, char** argv) {
 
     Timing headTime = Time(9, [&] { head = archive->Head(kSerial); });
     std::printf("device head (conversion, newest record): median %.2f ms\n", headTime.median);
+    Timing listTime = Time(5, [&] {
+        if (archive->Devices().empty()) std::exit(1);
+    });
+    std::printf("device list (kalvo-cli archive list): median %.2f ms\n", listTime.median);
     const std::uint32_t newest = head->newestTime;
     std::printf("records: %s to %s\n", DateText(SecondsToDateTime(kFirst)).c_str(),
                 DateText(SecondsToDateTime(newest)).c_str());

@@ -834,15 +834,26 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     return counts;
 }
 
-std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
+namespace {
+
+// A device's summary from its day sums (a row per day: every record a merge keeps counts) and the
+// two ends of its key range, so the cost follows its days, not its records. A device known only by
+// its live readings lists with no records and no downloads.
+constexpr const char* kDeviceSummaries =
+    "SELECT d.serial, d.board_code, d.identity,"
+    " (SELECT coalesce(sum(s.records), 0) FROM day_sums s WHERE s.device = d.id),"
+    " (SELECT r.start FROM records r WHERE r.device = d.id ORDER BY r.start LIMIT 1),"
+    " (SELECT r.start FROM records r WHERE r.device = d.id ORDER BY r.start DESC LIMIT 1),"
+    " (SELECT count(*) FROM downloads w WHERE w.device = d.id)"
+    " FROM devices d";
+
+}  // namespace
+
+std::vector<ArchiveDeviceSummary> HistoryArchive::Summaries(const std::string* serial) {
     std::vector<ArchiveDeviceSummary> devices;
-    Statement list(db_,
-                   "SELECT d.serial, d.board_code, d.identity,"
-                   " (SELECT count(*) FROM records r WHERE r.device = d.id),"
-                   " (SELECT min(start) FROM records r WHERE r.device = d.id),"
-                   " (SELECT max(start) FROM records r WHERE r.device = d.id),"
-                   " (SELECT count(*) FROM downloads w WHERE w.device = d.id)"
-                   " FROM devices d ORDER BY d.serial");
+    Statement list(db_, serial ? (std::string(kDeviceSummaries) + " WHERE d.serial = ?").c_str()
+                               : (std::string(kDeviceSummaries) + " ORDER BY d.serial").c_str());
+    if (serial) list.Bind(1, *serial);
     lastError_.clear();
     int step = 0;
     while ((step = list.Step()) == SQLITE_ROW) {
@@ -860,6 +871,8 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
     return devices;
 }
 
+std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() { return Summaries(nullptr); }
+
 std::optional<std::string> HistoryArchive::LatestSerial() {
     Statement latest(db_,
                      "SELECT d.serial FROM downloads w JOIN devices d ON d.id = w.device ORDER BY w.id DESC LIMIT 1");
@@ -875,9 +888,9 @@ ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart) {
 }
 
 std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& serial) {
-    for (ArchiveDeviceSummary& summary : Devices())
-        if (summary.serial == serial) return std::move(summary);
-    return std::nullopt;
+    std::vector<ArchiveDeviceSummary> found = Summaries(&serial);
+    if (found.empty()) return std::nullopt;
+    return std::move(found.front());
 }
 
 namespace {

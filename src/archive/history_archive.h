@@ -235,6 +235,9 @@ public:
     std::optional<MergeCounts> Merge(const ArchiveDownload& download, const MergeHook& hook = {});
 
     // Every device, ordered by serial number; LastError() is empty unless the list is cut short.
+    // Read from the day sums and the ends of each device's records: the cost follows the days
+    // held, not the records. A device known only by its live readings has no records and no
+    // downloads.
     std::vector<ArchiveDeviceSummary> Devices();
     // The device of the latest download or import (the window's "last one used" without a
     // device); nullopt for an empty archive.
@@ -285,6 +288,8 @@ public:
 
 private:
     HistoryArchive(sqlite3* db, std::string path, PresenceLock presence);
+    // The summaries of every device, or of the one `serial` names.
+    std::vector<ArchiveDeviceSummary> Summaries(const std::string* serial);
 
     struct KeyedRecord {
         HistoryRecord record;
