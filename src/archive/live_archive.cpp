@@ -264,6 +264,18 @@ bool LiveArchive::ForEachReading(const std::string& serial, std::int64_t fromMs,
 std::optional<std::vector<LiveReading>> LiveArchive::Readings(const std::string& serial, std::int64_t fromMs,
                                                              std::int64_t toMs) {
     std::vector<LiveReading> readings;
+    // Counted first (an index walk, no row read): a vector grown by doubling would hold up to
+    // three times the readings for a moment, and a day once a second is 86400 of them.
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(serial);
+    if (!device) return Fail(), std::nullopt;
+    Statement count(db_,
+                    "SELECT (SELECT count(*) FROM live_minutes WHERE device = ?1 AND minute >= ?2 AND minute < ?3)"
+                    " + (SELECT count(*) FROM live_readings WHERE device = ?1 AND time_ms >= ?2 AND time_ms < ?3)");
+    count.Bind(1, *device).Bind(2, fromMs).Bind(3, toMs);
+    if (count.Step() != SQLITE_ROW) return Fail(), std::nullopt;
+    readings.reserve(static_cast<std::size_t>(count.Int(0)));
+    count.Reset();
     if (!ForEachReading(serial, fromMs, toMs, [&readings](const LiveReading& reading) {
             readings.push_back(reading);
             return true;
