@@ -763,6 +763,8 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                 ++counts.added;
                 used[pending.part] = true;
             } else if (pending.action == Pending::Replace) {
+                // A key added earlier in this batch is written before it is replaced.
+                if (inRun > 0 && !insertRun(insert)) return false;
                 update.Reset();
                 update.Bind(1, record.status)
                     .Bind(2, record.commit)
