@@ -446,8 +446,8 @@ TEST_F(ArchiveTest, AWalOfAConnectionStillAliveIsNoSignOfACrash) {
         if (!archive || !archive->Merge(Download({all.begin() + 7500, all.end()}))) ::_exit(3);
         char byte = 'x';
         if (::write(merged[1], &byte, 1) != 1) ::_exit(4);
-        ::read(hold[0], &byte, 1);  // until killed
-        ::_exit(5);
+        if (::read(hold[0], &byte, 1) < 0) ::_exit(5);  // blocks until killed
+        ::_exit(6);
     }
     char byte = 0;
     ASSERT_EQ(::read(merged[0], &byte, 1), 1);
