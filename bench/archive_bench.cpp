@@ -408,6 +408,7 @@ int main(int argc, char** argv) {
         ::waitpid(child, &status, 0);
         std::filesystem::remove(csvPath);
         std::filesystem::remove(dir + "/import.sqlite");
+        std::filesystem::remove(dir + "/import.sqlite.lock");
     }
 
     archive.reset();
