@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     const std::string path = dir + "/live_archive_bench-" + std::to_string(::getpid()) + ".sqlite";
     auto cleanup = [&path] {
         std::error_code ec;
-        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix, ec);
+        for (const char* suffix : {"", "-wal", "-shm", ".lock"}) std::filesystem::remove(path + suffix, ec);
     };
     cleanup();
     std::string error;

@@ -338,15 +338,16 @@ TEST_F(ArchiveCli, AHealthyArchiveIsLeftAsItWasOnAFullDiskAndAReadOnlyFileSystem
         EXPECT_EQ(test::ReadFile(out), "");
         EXPECT_EQ(test::ReadFile(err), c.expectedErr);
         // On the full disk SQLite's open made an empty WAL and its index, and cannot remove them;
-        // nothing else may, as another program could be opening the file at the same moment.
-        EXPECT_EQ(test::ReadFile(names), c.name == "full"
-                                             ? "filler\nhistory.sqlite\nhistory.sqlite-shm\nhistory.sqlite-wal 0\n"
-                                             : "history.sqlite\n");
+        // nothing else may, as another program could be opening the file at the same moment. The
+        // lock file of the archive's connections stays for good.
+        EXPECT_EQ(test::ReadFile(names),
+                  c.name == "full" ? "filler\nhistory.sqlite\nhistory.sqlite-shm\nhistory.sqlite-wal 0\nhistory.sqlite.lock\n"
+                                   : "history.sqlite\nhistory.sqlite.lock\n");
         EXPECT_TRUE(test::ReadFile(bytes) == healthy);
     }
     // And the same file, where it can be written, lists as before.
     EXPECT_EQ(ListRow(Data()), row);
-    EXPECT_EQ(Names(Data() + "/kalvo"), Lines{"history.sqlite"});
+    EXPECT_EQ(Names(Data() + "/kalvo"), (Lines{"history.sqlite", "history.sqlite.lock"}));
 }
 
 }  // namespace

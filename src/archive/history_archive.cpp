@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -205,8 +206,9 @@ bool LeftUnclean(const std::string& path) {
 
 // `unclean`: the full check is run; otherwise only when the file's size disagrees with its header.
 // The check reads every page, so a clean open of a large file goes without it; a damaged page
-// met later is reported by the query that meets it.
-FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFailure& failure) {
+// met later is reported by the query that meets it. `shared`: another connection is alive, so a
+// WAL and a size that has not caught up with it are its work in progress: no check at all.
+FileState Examine(sqlite3* db, const std::string& path, bool unclean, bool shared, SqliteFailure& failure) {
     switch (ExamineHeader(path, failure)) {
         case Header::Implausible: return FileState::Damaged;
         case Header::Unreadable: return FileState::Unusable;
@@ -222,6 +224,7 @@ FileState Examine(sqlite3* db, const std::string& path, bool unclean, SqliteFail
     if (*application != kApplicationId) return FileState::Foreign;
     if (*version > kSchemaVersion) return FileState::Newer;
     if (*version != kSchemaVersion && *version != kSchemaWithoutDaySums) return FileState::Foreign;
+    if (shared) return *version == kSchemaVersion ? FileState::Usable : FileState::Older;
     if (!unclean) {
         std::optional<std::int64_t> pages = QueryInt(db, "PRAGMA page_count");
         if (!pages) return FailedQuery(db, failure);
@@ -251,19 +254,44 @@ sqlite3* OpenConnection(const std::string& path, std::chrono::milliseconds busyT
     return db;
 }
 
-// Adds the day sums to an archive of the version before them, once, in one transaction.
+// Adds the day sums to an archive of the version before them, once, in one transaction. One walk
+// over the records in key order: a device's days come one after another, so each day is summed
+// as it goes and written once, with no sort of every record (what a GROUP BY over them costs).
 bool AddDaySums(sqlite3* db) {
     if (!Exec(db, "BEGIN IMMEDIATE")) return false;
     // Another process may have done it in the meantime.
     std::optional<std::int64_t> version = QueryInt(db, "PRAGMA user_version");
     if (version && *version == kSchemaVersion) return Exec(db, "COMMIT");
     const std::string pragma = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
-    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") &&
-        Exec(db,
-             "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records)"
-             " SELECT device, start / 86400, sum(pulses), sum(max(length, 1)),"
-             " coalesce(max(CASE WHEN length >= 10 THEN pulses * 10 / length END), 0), count(*)"
-             " FROM records WHERE commit_byte = 0 GROUP BY device, start / 86400") &&
+    auto sumDays = [db] {
+        Statement walk(db,
+                       "SELECT device, start, pulses, length FROM records WHERE commit_byte = 0"
+                       " ORDER BY device, start, occurrence");
+        Statement add(db, "INSERT INTO day_sums(device, day, pulses, seconds, max_rate, records) VALUES(?, ?, ?, ?, ?, ?)");
+        if (!walk.Ok() || !add.Ok()) return false;
+        std::int64_t device = -1, day = -1, pulses = 0, seconds = 0, maxRate = 0, records = 0;
+        auto flush = [&] {
+            if (records == 0) return true;
+            add.Reset();
+            add.Bind(1, device).Bind(2, day).Bind(3, pulses).Bind(4, seconds).Bind(5, maxRate).Bind(6, records);
+            pulses = seconds = maxRate = records = 0;
+            return add.Step() == SQLITE_DONE;
+        };
+        int step = 0;
+        while ((step = walk.Step()) == SQLITE_ROW) {
+            const std::int64_t rowDevice = walk.Int(0), rowDay = walk.Int(1) / 86400;
+            if ((rowDevice != device || rowDay != day) && !flush()) return false;
+            device = rowDevice;
+            day = rowDay;
+            const std::int64_t rowPulses = walk.Int(2), length = walk.Int(3);
+            pulses += rowPulses;
+            seconds += std::max<std::int64_t>(length, 1);
+            if (length >= 10) maxRate = std::max(maxRate, rowPulses * 10 / length);
+            ++records;
+        }
+        return step == SQLITE_DONE && flush();
+    };
+    if (Exec(db, "CREATE TABLE day_sums(" DAY_SUMS_COLUMNS ") WITHOUT ROWID") && sumDays() &&
         Exec(db, pragma.c_str()) && Exec(db, "COMMIT"))
         return true;
     Exec(db, "ROLLBACK");
@@ -370,7 +398,10 @@ ArchiveDownload ArchiveDownloadOf(const HistoryPage& history, const DeviceIdenti
     return download;
 }
 
-HistoryArchive::HistoryArchive(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+std::string ArchiveLockPath(const std::string& archivePath) { return archivePath + ".lock"; }
+
+HistoryArchive::HistoryArchive(sqlite3* db, std::string path, PresenceLock presence)
+    : db_(db), path_(std::move(path)), presence_(std::move(presence)) {}
 
 HistoryArchive::~HistoryArchive() { sqlite3_close(db_); }
 
@@ -393,20 +424,28 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
         if (fault == ArchiveFault::Damaged) fault = ArchiveFault::Other;
         return fail(ArchiveFaultText(fault, path, failure.detail, notices.language));
     };
+#ifdef _WIN32
+    if (path.empty()) return fail("no data folder (LOCALAPPDATA is not set)");
+#else
     if (path.empty()) return fail("no data folder (neither XDG_DATA_HOME nor HOME is set)");
+#endif
     if (!MakeFolders(std::filesystem::path(path).parent_path())) return fail("cannot create the folder of " + path);
 
+    // Held before the file is looked at, so that a connection opened meanwhile sees this one. No
+    // lock file (a read-only folder): nothing is known of the others and the open goes as if alone.
+    PresenceLock presence(ArchiveLockPath(path));
+    const bool shared = presence.CompanyFound() == PresenceLock::Company::Others;
     std::string setAside;
     for (int attempt = 0; attempt < 2; ++attempt) {
         SqliteFailure failure;
         // Looked at before SQLite opens the file, which may replay or remove what was left.
-        const bool unclean = LeftUnclean(path);
+        const bool unclean = !shared && LeftUnclean(path);
         sqlite3* db = OpenConnection(path, busyTimeout, failure);
         if (!db) return unusable(failure);
         // The file is only looked at until it is known to be ours: closing must not checkpoint a
         // damaged file's WAL into it or delete the WAL.
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        FileState state = Examine(db, path, unclean, failure);
+        FileState state = Examine(db, path, unclean, shared, failure);
         if (state == FileState::Unusable) {
             sqlite3_close(db);
             return unusable(failure);
@@ -451,7 +490,7 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
             return unusable(failure);
         }
         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
-        std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path));
+        std::unique_ptr<HistoryArchive> archive(new HistoryArchive(db, path, std::move(presence)));
         archive->setAside_ = setAside;
         return archive;
     }
@@ -461,6 +500,15 @@ std::unique_ptr<HistoryArchive> HistoryArchive::Open(const std::string& path, co
 std::vector<HistoryArchive::KeyedRecord> HistoryArchive::Keyed(const std::vector<HistoryRecord>& records) {
     std::vector<KeyedRecord> keyed;
     keyed.reserve(records.size());
+    // A ring whose clock never went back numbers each start's records as they come.
+    if (std::is_sorted(records.begin(), records.end(),
+                       [](const HistoryRecord& a, const HistoryRecord& b) { return a.startTime < b.startTime; })) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const bool again = i > 0 && records[i - 1].startTime == records[i].startTime;
+            keyed.push_back({records[i], again ? keyed.back().occurrence + 1 : 0});
+        }
+        return keyed;
+    }
     std::unordered_map<std::uint32_t, std::uint32_t> seen;
     for (const HistoryRecord& record : records) keyed.push_back({record, seen[record.startTime]++});
     return keyed;
@@ -552,17 +600,25 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     Statement addDownload(db_,
                           "INSERT INTO downloads(device, taken_at, device_time, imported, sensors, sensitivity,"
                           " calibration_x100) VALUES(?, ?, ?, ?, ?, ?, ?)");
-    Statement find(db_,
-                   "SELECT status, commit_byte, spare2, pulses, length, spare14 FROM records"
-                   " WHERE device = ? AND start = ? AND occurrence = ?");
+    // The device's rows in key order over a span of starts: a batch's stored rows are read in one
+    // walk beside its sorted keys instead of one look-up per record.
+    Statement stored(db_,
+                     "SELECT start, occurrence, status, commit_byte, spare2, pulses, length, spare14 FROM records"
+                     " WHERE device = ?1 AND start BETWEEN ?2 AND ?3 ORDER BY start, occurrence");
     Statement insert(db_,
                      "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
                      " spare14, download) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                      " ON CONFLICT(device, start, occurrence) DO NOTHING");
+    constexpr std::size_t kRun = 32;
+    std::string many = "INSERT INTO records(device, start, occurrence, status, commit_byte, spare2, pulses, length,"
+                       " spare14, download) VALUES";
+    for (std::size_t r = 0; r < kRun; ++r) many += r == 0 ? "(?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?)";
+    many += " ON CONFLICT(device, start, occurrence) DO NOTHING";
+    Statement insertMany(db_, many.c_str());
     Statement update(db_,
                      "UPDATE records SET status = ?, commit_byte = ?, spare2 = ?, pulses = ?, length = ?,"
                      " spare14 = ?, download = ? WHERE device = ? AND start = ? AND occurrence = ?");
-    if (!addDownload.Ok() || !find.Ok() || !insert.Ok() || !update.Ok()) return failed();
+    if (!addDownload.Ok() || !stored.Ok() || !insert.Ok() || !insertMany.Ok() || !update.Ok()) return failed();
 
     MergeCounts counts;
     std::uint32_t merged = 0;
@@ -586,104 +642,179 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     };
     std::map<std::uint32_t, DayDelta> addedTo;
     std::set<std::uint32_t> replacedIn;
-    std::size_t part = 0;
-    KeyedRecord keyed;
-    bool expectNew = false;
-    for (;;) {
-        const Fed fed = feed(part, keyed);
-        if (fed == Fed::End) break;
-        if (fed == Fed::Failed || part >= downloadIds.size()) {
-            Exec(db_, "ROLLBACK");
-            return std::nullopt;
-        }
-        const HistoryRecord& record = keyed.record;
-        const std::uint32_t occurrence = keyed.occurrence;
-        const std::int64_t downloadId = downloadIds[part];
-        {
-            // A ring arrives as a run of records already held, then a run of new ones: each record
-            // is first tried the way the one before it went, so most take one look at the key.
-            auto tryInsert = [&]() -> int {
-                insert.Reset();
-                insert.Bind(1, device)
-                    .Bind(2, record.startTime)
-                    .Bind(3, occurrence)
-                    .Bind(4, record.status)
-                    .Bind(5, record.commit)
-                    .Bind(6, record.spare2)
-                    .Bind(7, record.pulses)
-                    .Bind(8, record.length)
-                    .Bind(9, record.spare14)
-                    .Bind(10, downloadId);
-                if (insert.Step() != SQLITE_DONE) return -1;
-                return sqlite3_changes(db_) == 1 ? 1 : 0;
-            };
-            int held = -1;  // 1: the key is held (find has its row), 0: the record went in
-            if (expectNew) {
-                const int inserted = tryInsert();
-                if (inserted < 0) return failed();
-                if (inserted == 0) {
-                    find.Reset();
-                    find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-                    if (find.Step() != SQLITE_ROW) return failed();
+
+    // Records are taken a batch at a time (an import streams its file), each batch in key order:
+    // its stored rows read in one walk, then its writes.
+    struct Pending {
+        KeyedRecord keyed;
+        std::size_t part = 0;
+        enum Action : std::uint8_t { Add, Keep, Replace } action = Add;
+    };
+    constexpr std::size_t kBatch = 16384;
+    // Rows of the device between two keys of a batch that the walk steps over before it looks the
+    // next key up instead: what keeps a batch whose starts are far apart from reading between them.
+    constexpr int kStepsBeforeSeek = 16;
+    std::vector<Pending> batch;
+    std::vector<std::uint32_t> order;
+    auto keyLess = [](const KeyedRecord& a, const KeyedRecord& b) {
+        return a.record.startTime != b.record.startTime ? a.record.startTime < b.record.startTime
+                                                        : a.occurrence < b.occurrence;
+    };
+    auto sameKey = [](const KeyedRecord& a, const KeyedRecord& b) {
+        return a.record.startTime == b.record.startTime && a.occurrence == b.occurrence;
+    };
+    auto mergeBatch = [&]() -> bool {
+        order.resize(batch.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        // Equal keys keep the order they came in (a later copy goes over an earlier one).
+        auto before = [&](std::uint32_t a, std::uint32_t b) {
+            if (keyLess(batch[a].keyed, batch[b].keyed)) return true;
+            return sameKey(batch[a].keyed, batch[b].keyed) && a < b;
+        };
+        if (!std::is_sorted(order.begin(), order.end(), before)) std::sort(order.begin(), order.end(), before);
+        const std::int64_t last = batch[order.back()].keyed.record.startTime;
+        auto seek = [&](std::int64_t from) {
+            stored.Reset();
+            stored.Bind(1, device).Bind(2, from).Bind(3, last);
+            return stored.Step();
+        };
+        int step = seek(batch[order.front()].keyed.record.startTime);
+        std::optional<HistoryRecord> held;  // the stored row of the key at hand, as the batch leaves it
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            Pending& pending = batch[order[i]];
+            const HistoryRecord& record = pending.keyed.record;
+            if (i == 0 || !sameKey(batch[order[i - 1]].keyed, pending.keyed)) {
+                held.reset();
+                int steps = 0;
+                bool sought = false;
+                for (;;) {
+                    if (step != SQLITE_ROW) break;
+                    const auto rowStart = static_cast<std::uint32_t>(stored.Int(0));
+                    const auto rowOccurrence = static_cast<std::uint32_t>(stored.Int(1));
+                    if (rowStart > record.startTime ||
+                        (rowStart == record.startTime && rowOccurrence >= pending.keyed.occurrence)) {
+                        if (rowStart == record.startTime && rowOccurrence == pending.keyed.occurrence) {
+                            HistoryRecord row = record;
+                            row.status = static_cast<std::uint8_t>(stored.Int(2));
+                            row.commit = static_cast<std::uint8_t>(stored.Int(3));
+                            row.spare2 = static_cast<std::uint16_t>(stored.Int(4));
+                            row.pulses = static_cast<std::uint32_t>(stored.Int(5));
+                            row.length = static_cast<std::uint16_t>(stored.Int(6));
+                            row.spare14 = static_cast<std::uint16_t>(stored.Int(7));
+                            held = row;
+                        }
+                        break;
+                    }
+                    if (!sought && ++steps > kStepsBeforeSeek) {
+                        sought = true;
+                        step = seek(record.startTime);
+                    } else {
+                        step = stored.Step();
+                    }
                 }
-                held = inserted == 1 ? 0 : 1;
+                if (step != SQLITE_ROW && step != SQLITE_DONE) return false;
+            }
+            // An import never replaces what a download brought: the file carries less.
+            if (!held) {
+                pending.action = Pending::Add;
+                held = record;
+            } else if (*held == record || imported) {
+                pending.action = Pending::Keep;
             } else {
-                find.Reset();
-                find.Bind(1, device).Bind(2, record.startTime).Bind(3, occurrence);
-                const int step = find.Step();
-                if (step == SQLITE_ROW) {
-                    held = 1;
-                } else if (step == SQLITE_DONE) {
-                    if (tryInsert() != 1) return failed();
-                    held = 0;
-                } else {
-                    return failed();
+                pending.action = Pending::Replace;
+                held = record;
+            }
+        }
+        stored.Reset();  // no read stays open across the writes
+
+        // Added rows go in kRun to a statement: a row then costs SQLite's insert, hardly the statement's.
+        std::array<const Pending*, kRun> run{};
+        std::size_t inRun = 0;
+        auto insertRun = [&](Statement& into) {
+            into.Reset();
+            int at = 0;
+            for (std::size_t r = 0; r < inRun; ++r) {
+                const HistoryRecord& record = run[r]->keyed.record;
+                into.Bind(at + 1, device)
+                    .Bind(at + 2, record.startTime)
+                    .Bind(at + 3, run[r]->keyed.occurrence)
+                    .Bind(at + 4, record.status)
+                    .Bind(at + 5, record.commit)
+                    .Bind(at + 6, record.spare2)
+                    .Bind(at + 7, record.pulses)
+                    .Bind(at + 8, record.length)
+                    .Bind(at + 9, record.spare14)
+                    .Bind(at + 10, downloadIds[run[r]->part]);
+                at += 10;
+                // The rest of a run too short for the statement of many goes one by one.
+                if (&into == &insert && r + 1 < inRun) {
+                    if (into.Step() != SQLITE_DONE) return false;
+                    into.Reset();
+                    at = 0;
                 }
             }
-            expectNew = held == 0;
-            if (held == 0) {
+            inRun = 0;
+            return into.Step() == SQLITE_DONE;
+        };
+        std::uint32_t lastDay = 0;
+        DayDelta* day = nullptr;
+        for (const std::uint32_t index : order) {
+            const Pending& pending = batch[index];
+            const HistoryRecord& record = pending.keyed.record;
+            const std::int64_t downloadId = downloadIds[pending.part];
+            if (pending.action == Pending::Add) {
+                run[inRun++] = &pending;
+                if (inRun == kRun && !insertRun(insertMany)) return false;
                 if (record.Counts()) {
-                    DayDelta& day = addedTo[record.startTime / 86400];
-                    day.pulses += record.pulses;
-                    day.seconds += record.length == 0 ? 1 : record.length;
+                    const std::uint32_t dayOf = record.startTime / 86400;
+                    if (!day || dayOf != lastDay) day = &addedTo[lastDay = dayOf];
+                    day->pulses += record.pulses;
+                    day->seconds += record.length == 0 ? 1 : record.length;
                     if (record.length >= 10)
-                        day.maxRate = std::max<std::int64_t>(day.maxRate, std::int64_t{record.pulses} * 10 / record.length);
-                    ++day.records;
+                        day->maxRate = std::max<std::int64_t>(day->maxRate, std::int64_t{record.pulses} * 10 / record.length);
+                    ++day->records;
                 }
                 ++counts.added;
-                used[part] = true;
+                used[pending.part] = true;
+            } else if (pending.action == Pending::Replace) {
+                // A key added earlier in this batch is written before it is replaced.
+                if (inRun > 0 && !insertRun(insert)) return false;
+                update.Reset();
+                update.Bind(1, record.status)
+                    .Bind(2, record.commit)
+                    .Bind(3, record.spare2)
+                    .Bind(4, record.pulses)
+                    .Bind(5, record.length)
+                    .Bind(6, record.spare14)
+                    .Bind(7, downloadId)
+                    .Bind(8, device)
+                    .Bind(9, record.startTime)
+                    .Bind(10, pending.keyed.occurrence);
+                if (update.Step() != SQLITE_DONE) return false;
+                replacedIn.insert(record.startTime / 86400);
+                ++counts.updated;
+                used[pending.part] = true;
             } else {
-                HistoryRecord kept = record;
-                kept.status = static_cast<std::uint8_t>(find.Int(0));
-                kept.commit = static_cast<std::uint8_t>(find.Int(1));
-                kept.spare2 = static_cast<std::uint16_t>(find.Int(2));
-                kept.pulses = static_cast<std::uint32_t>(find.Int(3));
-                kept.length = static_cast<std::uint16_t>(find.Int(4));
-                kept.spare14 = static_cast<std::uint16_t>(find.Int(5));
-                // An import never replaces what a download brought: the file carries less.
-                if (kept == record || imported) {
-                    ++counts.unchanged;
-                } else {
-                    update.Reset();
-                    update.Bind(1, record.status)
-                        .Bind(2, record.commit)
-                        .Bind(3, record.spare2)
-                        .Bind(4, record.pulses)
-                        .Bind(5, record.length)
-                        .Bind(6, record.spare14)
-                        .Bind(7, downloadId)
-                        .Bind(8, device)
-                        .Bind(9, record.startTime)
-                        .Bind(10, occurrence);
-                    if (update.Step() != SQLITE_DONE) return failed();
-                    replacedIn.insert(record.startTime / 86400);
-                    ++counts.updated;
-                    used[part] = true;
-                }
+                ++counts.unchanged;
             }
             ++merged;
             if (hook.every && hook.hook && merged % hook.every == 0) hook.hook(merged);
         }
+        if (inRun > 0 && !insertRun(insert)) return false;
+        batch.clear();
+        return true;
+    };
+
+    for (;;) {
+        Pending pending;
+        const Fed fed = feed(pending.part, pending.keyed);
+        if (fed == Fed::Failed || (fed == Fed::Record && pending.part >= downloadIds.size())) {
+            Exec(db_, "ROLLBACK");
+            return std::nullopt;
+        }
+        if (fed == Fed::Record) batch.push_back(pending);
+        if ((fed == Fed::End || batch.size() >= kBatch) && !batch.empty() && !mergeBatch()) return failed();
+        if (fed == Fed::End) break;
     }
     {
         Statement drop(db_, "DELETE FROM day_sums WHERE device = ? AND day = ?");
@@ -719,15 +850,26 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
     return counts;
 }
 
-std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
+namespace {
+
+// A device's summary from its day sums (a row per day: every record a merge keeps counts) and the
+// two ends of its key range, so the cost follows its days, not its records. A device known only by
+// its live readings lists with no records and no downloads.
+constexpr const char* kDeviceSummaries =
+    "SELECT d.serial, d.board_code, d.identity,"
+    " (SELECT coalesce(sum(s.records), 0) FROM day_sums s WHERE s.device = d.id),"
+    " (SELECT r.start FROM records r WHERE r.device = d.id ORDER BY r.start LIMIT 1),"
+    " (SELECT r.start FROM records r WHERE r.device = d.id ORDER BY r.start DESC LIMIT 1),"
+    " (SELECT count(*) FROM downloads w WHERE w.device = d.id)"
+    " FROM devices d";
+
+}  // namespace
+
+std::vector<ArchiveDeviceSummary> HistoryArchive::Summaries(const std::string* serial) {
     std::vector<ArchiveDeviceSummary> devices;
-    Statement list(db_,
-                   "SELECT d.serial, d.board_code, d.identity,"
-                   " (SELECT count(*) FROM records r WHERE r.device = d.id),"
-                   " (SELECT min(start) FROM records r WHERE r.device = d.id),"
-                   " (SELECT max(start) FROM records r WHERE r.device = d.id),"
-                   " (SELECT count(*) FROM downloads w WHERE w.device = d.id)"
-                   " FROM devices d ORDER BY d.serial");
+    Statement list(db_, serial ? (std::string(kDeviceSummaries) + " WHERE d.serial = ?").c_str()
+                               : (std::string(kDeviceSummaries) + " ORDER BY d.serial").c_str());
+    if (serial) list.Bind(1, *serial);
     lastError_.clear();
     int step = 0;
     while ((step = list.Step()) == SQLITE_ROW) {
@@ -745,6 +887,8 @@ std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() {
     return devices;
 }
 
+std::vector<ArchiveDeviceSummary> HistoryArchive::Devices() { return Summaries(nullptr); }
+
 std::optional<std::string> HistoryArchive::LatestSerial() {
     Statement latest(db_,
                      "SELECT d.serial FROM downloads w JOIN devices d ON d.id = w.device ORDER BY w.id DESC LIMIT 1");
@@ -760,9 +904,9 @@ ArchiveQuery PeriodQuery(const std::string& serial, const ChartModel& chart) {
 }
 
 std::optional<ArchiveDeviceSummary> HistoryArchive::Device(const std::string& serial) {
-    for (ArchiveDeviceSummary& summary : Devices())
-        if (summary.serial == serial) return std::move(summary);
-    return std::nullopt;
+    std::vector<ArchiveDeviceSummary> found = Summaries(&serial);
+    if (found.empty()) return std::nullopt;
+    return std::move(found.front());
 }
 
 namespace {

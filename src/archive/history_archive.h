@@ -13,8 +13,11 @@
 // committed are used neither by the chart nor by the CSV.
 //
 // Several processes (the window and kalvo-cli) may use the file at once: WAL mode and a busy
-// timeout. One object is used by one thread at a time: it may be opened on a worker and handed
-// to another thread once the worker is done with it (WorkerThread::Call's return).
+// timeout. Every open connection holds the lock file beside the archive (ArchiveLockPath), so an
+// open learns whether another connection is alive: only one that is alone takes what it finds left
+// over (a WAL not checkpointed) for the sign of a crash and checks the file. One object is used by one
+// thread at a time: it may be opened on a worker and handed to another thread once the worker
+// is done with it (WorkerThread::Call's return).
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -31,6 +34,7 @@
 #include "i18n/language.h"
 #include "link/device_identity.h"
 #include "platform/log_sink.h"
+#include "platform/presence_lock.h"
 #include "platform/ui_port.h"
 #include "platform/worker_thread.h"
 
@@ -43,6 +47,10 @@ class HistoryPage;
 // $XDG_DATA_HOME/kalvo/history.sqlite, else $HOME/.local/share/kalvo/history.sqlite; empty
 // when neither variable is set. On Windows %LOCALAPPDATA%\kalvo\history.sqlite.
 std::string DefaultArchivePath();
+
+// The lock file every open connection of the archive at `archivePath` holds: "<path>.lock". It
+// stays in place for good (removing it would let two openers lock two files).
+std::string ArchiveLockPath(const std::string& archivePath);
 
 // What an open has to tell the user: a file set aside, for the report log and a warning box.
 struct ArchiveNotice {
@@ -239,6 +247,9 @@ public:
     std::optional<MergeCounts> Merge(const ArchiveDownload& download, const MergeHook& hook = {});
 
     // Every device, ordered by serial number; LastError() is empty unless the list is cut short.
+    // Read from the day sums and the ends of each device's records: the cost follows the days
+    // held, not the records. A device known only by its live readings has no records and no
+    // downloads.
     std::vector<ArchiveDeviceSummary> Devices();
     // The device of the latest download or import (the window's "last one used" without a
     // device); nullopt for an empty archive.
@@ -288,7 +299,9 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
-    HistoryArchive(sqlite3* db, std::string path);
+    HistoryArchive(sqlite3* db, std::string path, PresenceLock presence);
+    // The summaries of every device, or of the one `serial` names.
+    std::vector<ArchiveDeviceSummary> Summaries(const std::string* serial);
 
     struct KeyedRecord {
         HistoryRecord record;
@@ -311,6 +324,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    PresenceLock presence_;
     std::string setAside_;
     std::string lastError_;
 };

@@ -55,7 +55,8 @@ std::string LiveFamilyMismatchText(const std::string& serial, int archivedFamily
            FamilyText(boardCode) + "; reading not stored";
 }
 
-LiveArchive::LiveArchive(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+LiveArchive::LiveArchive(sqlite3* db, std::string path, PresenceLock presence)
+    : db_(db), path_(std::move(path)), presence_(std::move(presence)) {}
 
 LiveArchive::~LiveArchive() { sqlite3_close(db_); }
 
@@ -64,6 +65,9 @@ std::unique_ptr<LiveArchive> LiveArchive::Open(const std::string& path, const Ar
     // The history archive's open checks the file, sets a damaged one aside and starts the schema.
     std::unique_ptr<HistoryArchive> checked = HistoryArchive::Open(path, notices, error, busyTimeout);
     if (!checked) return nullptr;
+    // This connection is one of the archive's for as long as it is open; taken while the check's
+    // own hold still stands.
+    PresenceLock presence(ArchiveLockPath(path));
     sqlite3* db = nullptr;
     auto fail = [&]() -> std::unique_ptr<LiveArchive> {
         if (error) *error = db ? sqlite3_errmsg(db) : "out of memory";
@@ -77,7 +81,7 @@ std::unique_ptr<LiveArchive> LiveArchive::Open(const std::string& path, const Ar
     if (!Exec(db, "PRAGMA journal_mode = WAL") || !Exec(db, "PRAGMA synchronous = NORMAL") ||
         !Exec(db, kLiveSchema))
         return fail();
-    return std::unique_ptr<LiveArchive>(new LiveArchive(db, path));
+    return std::unique_ptr<LiveArchive>(new LiveArchive(db, path, std::move(presence)));
 }
 
 bool LiveArchive::Fail() {
@@ -260,6 +264,18 @@ bool LiveArchive::ForEachReading(const std::string& serial, std::int64_t fromMs,
 std::optional<std::vector<LiveReading>> LiveArchive::Readings(const std::string& serial, std::int64_t fromMs,
                                                              std::int64_t toMs) {
     std::vector<LiveReading> readings;
+    // Counted first (an index walk, no row read): a vector grown by doubling would hold up to
+    // three times the readings for a moment, and a day once a second is 86400 of them.
+    lastError_.clear();
+    std::optional<std::int64_t> device = DeviceId(serial);
+    if (!device) return Fail(), std::nullopt;
+    Statement count(db_,
+                    "SELECT (SELECT count(*) FROM live_minutes WHERE device = ?1 AND minute >= ?2 AND minute < ?3)"
+                    " + (SELECT count(*) FROM live_readings WHERE device = ?1 AND time_ms >= ?2 AND time_ms < ?3)");
+    count.Bind(1, *device).Bind(2, fromMs).Bind(3, toMs);
+    if (count.Step() != SQLITE_ROW) return Fail(), std::nullopt;
+    readings.reserve(static_cast<std::size_t>(count.Int(0)));
+    count.Reset();
     if (!ForEachReading(serial, fromMs, toMs, [&readings](const LiveReading& reading) {
             readings.push_back(reading);
             return true;

@@ -87,7 +87,7 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
-    LiveArchive(sqlite3* db, std::string path);
+    LiveArchive(sqlite3* db, std::string path, PresenceLock presence);
     struct Known {
         std::int64_t id = 0;
         int boardCode = 0;
@@ -98,6 +98,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    PresenceLock presence_;
     std::string lastError_;
     std::unordered_map<std::string, Known> devices_;
     // Per serial: the reading time of the last roll-up, and whether it left readings behind.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/report_log.h"
@@ -176,6 +177,34 @@ TEST_F(ArchiveTest, OverlappingDownloadsAreHeldOnceAndTheLaterCopyWins) {
     EXPECT_EQ(archive->LastError(), "device 123-45678 is archived as an R630, not an R520; nothing merged");
     EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), expected);
     EXPECT_EQ(archive->Device("123-45678")->downloads, downloads);
+
+    // A download whose records lie far apart among those held, newest first (a clock set back):
+    // every 50th held record, some grown, and a new one a second after each.
+    std::map<std::uint32_t, int> starts;
+    for (const HistoryRecord& record : expected) ++starts[record.startTime];
+    std::vector<HistoryRecord> sparse;
+    MergeCounts sparseCounts;
+    for (std::size_t i = expected.size(); i-- > 0;) {
+        if (i % 50 != 3 || starts[expected[i].startTime] != 1 || starts.count(expected[i].startTime + 1)) continue;
+        HistoryRecord held = expected[i], added = expected[i];
+        if (i % 150 == 3) {
+            held.pulses = expected[i].pulses += 3;
+            ++sparseCounts.updated;
+        } else {
+            ++sparseCounts.unchanged;
+        }
+        added.startTime += 1;
+        ++sparseCounts.added;
+        sparse.push_back(added);
+        sparse.push_back(held);
+    }
+    ASSERT_GT(sparseCounts.updated, 5u);
+    for (const HistoryRecord& record : sparse)
+        if (starts.count(record.startTime) == 0) expected.push_back(record);
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const HistoryRecord& a, const HistoryRecord& b) { return a.startTime < b.startTime; });
+    EXPECT_EQ(archive->Merge(Download(sparse)), sparseCounts);
+    EXPECT_EQ(archive->LoadRecords("123-45678")->Records(), expected);
 
     EXPECT_EQ(ArchiveMergeLogLine("123-45678", {1200, 3, 64079}),
               "# ARCHIVE: 1200 new records of 123-45678 (3 updated, 64079 unchanged)");
@@ -378,6 +407,64 @@ TEST_F(ArchiveTest, ADamagedPageMetAfterACleanOpenIsReported) {
     auto checked = Open();
     ASSERT_TRUE(checked);
     EXPECT_NE(checked->SetAsideName(), "");
+}
+
+// A WAL left by a connection still alive (the window's readings while it merges a download,
+// kalvo-cli beside the window) is its work, not a crash's: the open goes without the full check,
+// which would find the page damaged here. Once its process is killed, the next open checks.
+TEST_F(ArchiveTest, AWalOfAConnectionStillAliveIsNoSignOfACrash) {
+    const std::vector<HistoryRecord> all = Ring(850000000, 9000, 7);
+    {
+        auto archive = Open();
+        ASSERT_TRUE(archive);
+        ASSERT_TRUE(archive->Merge(Download({all.begin(), all.begin() + 6000})));
+    }
+    std::string bytes = ReadFile(Path());
+    ASSERT_GT(bytes.size(), 40u * 4096);
+    for (std::size_t i = bytes.size() / 2 / 4096 * 4096; i < bytes.size() / 2 + 4 * 4096; ++i)
+        bytes[i] = static_cast<char>(0x55 + i % 7);
+    WriteFile(Path(), bytes);
+
+    {
+        auto holder = Open();
+        ASSERT_TRUE(holder);
+        ASSERT_TRUE(holder->Merge(Download({all.begin() + 6000, all.begin() + 7500})));
+        ASSERT_GT(fs::file_size(Path() + "-wal"), 0u);
+        auto second = Open();
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->SetAsideName(), "");
+    }
+
+    int merged[2], hold[2];
+    ASSERT_EQ(::pipe(merged), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto archive = HistoryArchive::Open(Path(), {});
+        if (!archive || !archive->Merge(Download({all.begin() + 7500, all.end()}))) ::_exit(3);
+        char byte = 'x';
+        if (::write(merged[1], &byte, 1) != 1) ::_exit(4);
+        if (::read(hold[0], &byte, 1) < 0) ::_exit(5);  // blocks until killed
+        ::_exit(6);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(merged[0], &byte, 1), 1);
+    ASSERT_GT(fs::file_size(Path() + "-wal"), 0u);
+    EXPECT_EQ(Open()->SetAsideName(), "");
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    for (int fd : {merged[0], merged[1], hold[0], hold[1]}) ::close(fd);
+
+    auto checked = Open();
+    ASSERT_TRUE(checked);
+    EXPECT_NE(checked->SetAsideName(), "");
+    // The lock file is the place's, not the damaged file's: it stays.
+    EXPECT_TRUE(fs::exists(Path() + ".lock"));
+    EXPECT_FALSE(fs::exists(checked->SetAsideName() + ".lock"));
 }
 
 // What the window's Archive box needs: the last device used, and Save CSV of the period shown

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "archive/live_archive.h"
 #include "live/live_csv.h"
@@ -65,6 +66,15 @@ TEST(LiveArchive, ReadingsSurviveReopenAndRestoreTheLastSeries) {
     EXPECT_EQ(archive->Readings("999-99999", 0, kStart * 2)->size(), 0u);
     // Older than the day before now: not restored.
     EXPECT_TRUE(archive->LastDay(kDevice.serial, kStart + 30'000 + LiveTrend::kKeptMs)->empty());
+
+    // The history's list names the device, with no records and no downloads.
+    std::unique_ptr<HistoryArchive> history = HistoryArchive::Open(path, {});
+    ASSERT_TRUE(history);
+    std::optional<ArchiveDeviceSummary> listed = history->Device(kDevice.serial);
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(std::tie(listed->boardCode, listed->recordCount, listed->firstTime, listed->lastTime, listed->downloads),
+              std::make_tuple(630, std::uint64_t{0}, 0u, 0u, 0u));
+    EXPECT_EQ(history->Devices().size(), 1u);
 
     LiveTrend trend;
     trend.Restore(*stored);

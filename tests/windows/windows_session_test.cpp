@@ -1,5 +1,5 @@
 // The Windows process services: temporary folder, single-instance mutex, options key, config
-// path and file replacement, as the Windows build uses them.
+// path, file replacement and the archive connections' lock file, as the Windows build uses them.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include "platform/file_replacement.h"
 #include "platform/instance_mutex.h"
 #include "platform/options_key.h"
+#include "platform/presence_lock.h"
 #include "platform/win32_text.h"
 #include "support/temp_folder.h"
 
@@ -65,6 +66,28 @@ TEST(WindowsInstanceMutex, OneOwnerAtATimeAndFreeAgainAfterRelease) {
     first.Release();
     EXPECT_FALSE(first.Held());
     EXPECT_TRUE(tryElsewhere());
+}
+
+// Each holder is one handle: the first is alone, a second finds it, and once every holder has
+// let go the next is alone again; where no lock file can be made nothing is known or held.
+TEST(WindowsPresenceLock, AloneUntilAnotherHoldsItAndAloneOnceAllAreGone) {
+    test::TempFolder folder;
+    const std::string path = folder.File("history.sqlite.lock");
+    PresenceLock first(path);
+    EXPECT_TRUE(first.Held());
+    EXPECT_EQ(first.CompanyFound(), PresenceLock::Company::Alone);
+    {
+        PresenceLock second(path);
+        EXPECT_EQ(second.CompanyFound(), PresenceLock::Company::Others);
+        first.Release();
+        PresenceLock third(path);
+        EXPECT_EQ(third.CompanyFound(), PresenceLock::Company::Others);
+    }
+    PresenceLock alone(path);
+    EXPECT_EQ(alone.CompanyFound(), PresenceLock::Company::Alone);
+    PresenceLock none(folder.File("missing/history.sqlite.lock"));
+    EXPECT_FALSE(none.Held());
+    EXPECT_EQ(none.CompanyFound(), PresenceLock::Company::Unknown);
 }
 
 TEST(WindowsOptionsKey, ExactlyTheKeyWithoutSoftwareAndZeroForWhatIsMissing) {
