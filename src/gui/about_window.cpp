@@ -2,6 +2,7 @@
 
 #include <QtGui/QFont>
 #include <QtGui/QMouseEvent>
+#include <QtGui/QPainter>
 #include <QtGui/QPixmap>
 #include <QtWidgets/QLabel>
 
@@ -52,6 +53,11 @@ AboutWindow::AboutWindow(QWidget* mainWindow)
     labelVersion_->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
     labelVersion_->raise();
     PlaceChildren();
+#ifdef _WIN32
+    // Under Wine a plain top-level window lying wholly over the main window stayed black on the
+    // screen although it was painted; a layered one is shown. paintEvent keeps it opaque.
+    setAttribute(Qt::WA_TranslucentBackground);
+#endif
 
     for (QWidget* clickable : {static_cast<QWidget*>(imageRus_), static_cast<QWidget*>(imageEng_),
                                static_cast<QWidget*>(labelVersion_)})
@@ -86,6 +92,12 @@ bool AboutWindow::ShowsEnglishPicture() const { return imageEng_->isVisible(); }
 void AboutWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!event->spontaneous()) FormShow();
+}
+
+// Opaque under the picture too: a see-through pixel of a layered window would let clicks through.
+void AboutWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
 }
 
 void AboutWindow::resizeEvent(QResizeEvent* event) {

@@ -35,7 +35,7 @@ namespace kalvo {
 namespace {
 
 constexpr int kClientWidth = 844;
-constexpr int kClientHeight = 362;
+constexpr int kClientHeight = 600;
 constexpr int kBottomBarHeight = 29;
 constexpr int kTimerProcMs = 100;
 
