@@ -27,6 +27,17 @@ namespace kalvo {
 
 namespace {
 
+// The stored fields of a record other than its start: status, commit_byte, spare2, pulses,
+// length, spare14, in this order from column `first`.
+void ReadStoredFields(const archive_sql::Statement& row, int first, HistoryRecord& record) {
+    record.status = static_cast<std::uint8_t>(row.Int(first));
+    record.commit = static_cast<std::uint8_t>(row.Int(first + 1));
+    record.spare2 = static_cast<std::uint16_t>(row.Int(first + 2));
+    record.pulses = static_cast<std::uint32_t>(row.Int(first + 3));
+    record.length = static_cast<std::uint16_t>(row.Int(first + 4));
+    record.spare14 = static_cast<std::uint16_t>(row.Int(first + 5));
+}
+
 // "KLVA": the archive's own mark in the SQLite header.
 constexpr int kApplicationId = 0x4B4C5641;
 constexpr int kSchemaVersion = 2;
@@ -695,12 +706,7 @@ std::optional<MergeCounts> HistoryArchive::MergeFed(const std::string& serial, i
                         (rowStart == record.startTime && rowOccurrence >= pending.keyed.occurrence)) {
                         if (rowStart == record.startTime && rowOccurrence == pending.keyed.occurrence) {
                             HistoryRecord row = record;
-                            row.status = static_cast<std::uint8_t>(stored.Int(2));
-                            row.commit = static_cast<std::uint8_t>(stored.Int(3));
-                            row.spare2 = static_cast<std::uint16_t>(stored.Int(4));
-                            row.pulses = static_cast<std::uint32_t>(stored.Int(5));
-                            row.length = static_cast<std::uint16_t>(stored.Int(6));
-                            row.spare14 = static_cast<std::uint16_t>(stored.Int(7));
+                            ReadStoredFields(stored, 2, row);
                             held = row;
                         }
                         break;
@@ -924,19 +930,14 @@ std::optional<std::int64_t> DeviceId(sqlite3* db, const std::string& serial, std
 bool ReadRecords(sqlite3* db, std::int64_t device, std::int64_t from, std::int64_t to,
                  std::vector<HistoryRecord>& records) {
     Statement range(db,
-                    "SELECT status, commit_byte, spare2, start, pulses, length, spare14 FROM records"
+                    "SELECT start, status, commit_byte, spare2, pulses, length, spare14 FROM records"
                     " WHERE device = ? AND start BETWEEN ? AND ? ORDER BY start, occurrence");
     range.Bind(1, device).Bind(2, from).Bind(3, to);
     int step = 0;
     while ((step = range.Step()) == SQLITE_ROW) {
         HistoryRecord record;
-        record.status = static_cast<std::uint8_t>(range.Int(0));
-        record.commit = static_cast<std::uint8_t>(range.Int(1));
-        record.spare2 = static_cast<std::uint16_t>(range.Int(2));
-        record.startTime = static_cast<std::uint32_t>(range.Int(3));
-        record.pulses = static_cast<std::uint32_t>(range.Int(4));
-        record.length = static_cast<std::uint16_t>(range.Int(5));
-        record.spare14 = static_cast<std::uint16_t>(range.Int(6));
+        record.startTime = static_cast<std::uint32_t>(range.Int(0));
+        ReadStoredFields(range, 1, record);
         records.push_back(record);
     }
     return step == SQLITE_DONE;
