@@ -56,6 +56,23 @@ class MainWindowTest : public QObject {
         return titles;
     }
 
+    // A simulated R630 plugged in after the window's first scan (ports present at it are not
+    // tried), recognised with its settings tab shown; null when that does not happen in time.
+    std::unique_ptr<test::Process> PlugInR630(test::SimFixture& sim) {
+        const bool scanned = QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return context_->connection.ScanList().FirstScanDone();
+        }, 5000);
+        if (!scanned) return nullptr;
+        std::filesystem::create_directories(folder_->File("ports"));
+        auto device = sim.StartSimIn(folder_->File("ports"), 7, {"--serial", "12345678"});
+        const bool recognised = QTest::qWaitFor([&] {
+            window_->Timer_ProcTimer();
+            return context_->tick.DeviceRecognised() && window_->TabVisible(Page::SettingsR630);
+        }, 10000);
+        return recognised ? std::move(device) : nullptr;
+    }
+
 private slots:
     void cleanup() {
         window_.reset();
@@ -160,17 +177,8 @@ private slots:
     void aSimulatedR630IsFoundIdentifiedAndLost() {
         Fresh(2);
         test::SimFixture sim;
-        // Ports present at the first scan are not tried: let the first scan happen without it.
-        QVERIFY(QTest::qWaitFor([&] {
-            window_->Timer_ProcTimer();
-            return context_->connection.ScanList().FirstScanDone();
-        }, 5000));
-        std::filesystem::create_directories(folder_->File("ports"));
-        auto device = sim.StartSimIn(folder_->File("ports"), 7, {"--serial", "12345678"});
-        QVERIFY(QTest::qWaitFor([&] {
-            window_->Timer_ProcTimer();
-            return context_->tick.DeviceRecognised();
-        }, 10000));
+        auto device = PlugInR630(sim);
+        QVERIFY(device);
         QCOMPARE(window_->ComPanel()->text(), QString("COM 7"));
         QVERIFY(window_->StatusPanel()->text().endsWith(" S/N: 123-45678"));
         QCOMPARE(window_->StatusPanel()->palette().color(QPalette::Window), QColor(0, 128, 0));
@@ -215,16 +223,8 @@ private slots:
         // Readings five minutes apart, so that the spans differ after a few of them.
         context_->wallClockMs = [stamp = std::int64_t{1'700'000'000'000}]() mutable { return stamp += 5 * 60 * 1000; };
         test::SimFixture sim;
-        QVERIFY(QTest::qWaitFor([&] {
-            window_->Timer_ProcTimer();
-            return context_->connection.ScanList().FirstScanDone();
-        }, 5000));
-        std::filesystem::create_directories(folder_->File("ports"));
-        auto device = sim.StartSimIn(folder_->File("ports"), 7, {"--serial", "12345678"});
-        QVERIFY(QTest::qWaitFor([&] {
-            window_->Timer_ProcTimer();
-            return context_->tick.DeviceRecognised() && window_->TabVisible(Page::SettingsR630);
-        }, 10000));
+        auto device = PlugInR630(sim);
+        QVERIFY(device);
         window_->PageControl()->setCurrentIndex(int(Page::SettingsR630));
         window_->SettingsR630()->Button("Read")->click();
         const std::optional<double> threshold = BackgroundThreshold(window_->SettingsR630()->Model().Form(), 0);
